@@ -1,1 +1,192 @@
-int main() { return 0; }
+// simhost command line: load a plugin, play maps, take console commands, shut down.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "simhost.h"
+
+namespace {
+
+const char* kUsage =
+    "Usage: simhost [options]\n"
+    "A simulated Half-Life dedicated server with Metamod: loads a Metamod plugin, plays maps\n"
+    "on a game clock, takes server console commands and shuts down as a real server does.\n"
+    "\n"
+    "Options:\n"
+    "  --plugin PATH        plugin library to load (default: the one built beside simhost)\n"
+    "  --game DIR           game folder: config, pages and demos live under it (default cstrike)\n"
+    "  --map NAME           map to play; repeat for a map cycle (default de_kovi)\n"
+    "  --map-time SECONDS   game seconds per map before changing to the next (default: no change)\n"
+    "  --duration SECONDS   game seconds to run in all, then quit (default: until quit or end of\n"
+    "                       standard input)\n"
+    "  --speed X            game seconds per real second; 0 runs as fast as possible (default 1)\n"
+    "  --fps N              server frames per game second (default 100)\n"
+    "  --max-clients N      player slots, 1 to 32 (default 32)\n"
+    "  --cvar NAME=VALUE    set a server variable before loading (e.g. net_address=1.2.3.4:27015)\n"
+    "  --localinfo KEY=VAL  set a server local information key (e.g. kovitvcfg=my.ini)\n"
+    "  --exec CMD           run a console command after the first map starts; \"@T CMD\" runs it\n"
+    "                       at T game seconds after the start; repeatable, run in order\n"
+    "  --no-stdin           do not read console commands from standard input\n"
+    "  --show-messages      print every user message the game sends\n"
+    "  --help               show this text\n"
+    "\n"
+    "Console commands: the plugin's own (kovitv ...), changelevel MAP, quit, and NAME [VALUE]\n"
+    "to read or set a server variable.\n"
+    "\n"
+    "Exit status: 0 clean run; 1 the plugin could not be loaded, attached or detached; 2 bad\n"
+    "command line; 3 a hook left Metamod's result unset or tried to change the game.\n";
+
+struct Timed {
+    double at;  // game seconds since start; negative: right after the first map starts
+    std::string command;
+};
+
+bool splitPair(const char* arg, std::string* key, std::string* value) {
+    const char* eq = strchr(arg, '=');
+    if (!eq || eq == arg) return false;
+    key->assign(arg, size_t(eq - arg));
+    value->assign(eq + 1);
+    return true;
+}
+
+int usageError(const std::string& message) {
+    fprintf(stderr, "simhost: %s\nTry 'simhost --help'.\n", message.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SimOptions options;
+    std::string plugin_path = KOVITV_DEFAULT_PLUGIN;
+    std::vector<std::string> maps;
+    std::vector<Timed> commands;
+    double map_time = 0.0, duration = 0.0;
+    bool read_stdin = true;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const char** out) {
+            if (i + 1 >= argc) return false;
+            *out = argv[++i];
+            return true;
+        };
+        const char* v = nullptr;
+        std::string key, val;
+        if (arg == "--help" || arg == "-h") {
+            fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--no-stdin") {
+            read_stdin = false;
+        } else if (arg == "--show-messages") {
+            options.quiet_messages = false;
+        } else if (!value(&v)) {
+            return usageError(arg.rfind("--", 0) == 0 ? "option " + arg + " needs a value"
+                                                      : "unexpected argument " + arg);
+        } else if (arg == "--plugin") {
+            plugin_path = v;
+        } else if (arg == "--game") {
+            options.gamedir = v;
+        } else if (arg == "--map") {
+            maps.emplace_back(v);
+        } else if (arg == "--map-time") {
+            map_time = atof(v);
+        } else if (arg == "--duration") {
+            duration = atof(v);
+        } else if (arg == "--speed") {
+            options.speed = atof(v);
+        } else if (arg == "--fps") {
+            options.fps = atoi(v);
+            if (options.fps < 1 || options.fps > 1000) return usageError("--fps must be 1 to 1000");
+        } else if (arg == "--max-clients") {
+            options.max_clients = atoi(v);
+            if (options.max_clients < 1 || options.max_clients > 32)
+                return usageError("--max-clients must be 1 to 32");
+        } else if (arg == "--cvar" && splitPair(v, &key, &val)) {
+            options.cvars[key] = val;
+        } else if (arg == "--localinfo" && splitPair(v, &key, &val)) {
+            options.localinfo[key] = val;
+        } else if (arg == "--exec") {
+            Timed t{-1.0, v};
+            if (v[0] == '@') {
+                char* end = nullptr;
+                t.at = strtod(v + 1, &end);
+                while (end && *end == ' ') ++end;
+                t.command = end ? end : "";
+            }
+            commands.push_back(t);
+        } else {
+            return usageError("unknown option or malformed value: " + arg + " " + v);
+        }
+    }
+    if (maps.empty()) maps.emplace_back("de_kovi");
+    if (plugin_path.find_first_of("/\\") == std::string::npos) {
+        // The default plugin sits beside this program.
+        std::string self = argv[0];
+        size_t slash = self.find_last_of("/\\");
+        plugin_path = (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) +
+                      "/" + plugin_path;
+    }
+
+    initSocketLibrary();
+    SimHost host(options);
+    PluginEntryPoints entry;
+    std::string error;
+    if (!loadPluginLibrary(plugin_path, &entry, &error)) {
+        fprintf(stderr, "simhost: cannot load %s: %s\n", plugin_path.c_str(), error.c_str());
+        return 1;
+    }
+    if (!host.load(entry)) return 1;
+    if (read_stdin) startConsoleInput();
+
+    size_t map_index = 0;
+    host.activateMap(maps[0]);
+    // Game time is counted frame by frame: a map change restarts the engine's clock.
+    const double frame = 1.0 / options.fps;
+    double elapsed = 0.0, map_elapsed = 0.0;
+    size_t next_command = 0;
+    bool stdin_open = read_stdin;
+    std::string running_map = host.mapName();
+    for (;;) {
+        while (next_command < commands.size() && commands[next_command].at <= elapsed + 1e-9)
+            host.command(commands[next_command++].command);
+        std::string line;
+        ConsoleInput in;
+        while (stdin_open && (in = readConsoleLine(&line)) != ConsoleInput::none) {
+            if (in == ConsoleInput::closed) {
+                stdin_open = false;
+                break;
+            }
+            host.command(line);
+        }
+        if (host.mapName() != running_map) {  // changed from the console
+            running_map = host.mapName();
+            map_elapsed = 0.0;
+        }
+        bool timed_left = next_command < commands.size();
+        if (host.quitRequested()) break;
+        if (duration > 0.0 && elapsed >= duration - 1e-6) break;
+        if (duration <= 0.0 && !stdin_open && !timed_left && map_time <= 0.0) break;
+        if (map_time > 0.0 && map_elapsed >= map_time - 1e-6) {
+            if (duration <= 0.0 && map_index + 1 >= maps.size() && !timed_left) break;
+            map_index = (map_index + 1) % maps.size();
+            host.activateMap(maps[map_index]);
+            running_map = host.mapName();
+            map_elapsed = 0.0;
+            continue;
+        }
+        host.runFrame();
+        elapsed += frame;
+        map_elapsed += frame;
+    }
+
+    host.shutdown();
+    bool detached = host.unload();
+    if (host.hookWarnings() > 0) {
+        fprintf(stderr, "simhost: %d hook calls did not leave the game alone\n", host.hookWarnings());
+        return 3;
+    }
+    return detached ? 0 : 1;
+}

@@ -1,0 +1,80 @@
+// The configuration store: every setting of the plugin, by key, read from built-in defaults, the
+// engine's net_address and the configuration file. Written only on the main thread; read on the
+// main thread and by web visitor threads (page placeholders), without a lock.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+
+constexpr int CONFIG_KEY_MAX = 63;     // longer keys in the file are cut
+constexpr int CONFIG_VALUE_MAX = 511;  // longer values in the file are cut
+constexpr const char* CONFIG_DEFAULT_FILE = "addons/kovitv/config.ini";
+
+class ConfigManager {
+public:
+    struct Entry {
+        char* m_key = nullptr;
+        // A reader may hold the current text while the main thread replaces it: the replaced text
+        // lives on as m_previous until the key changes once more.
+        std::atomic<char*> m_value{nullptr};
+        char* m_previous = nullptr;
+        std::atomic<int> m_length{0};
+        std::atomic<int> m_number{0};
+        std::atomic<Entry*> m_next{nullptr};
+    };
+
+    ConfigManager() = default;
+    ~ConfigManager();
+    ConfigManager(const ConfigManager&) = delete;
+    ConfigManager& operator=(const ConfigManager&) = delete;
+
+    Entry* find(const char* key) const;        // exact, case-sensitive; null when absent
+    int getInt(const char* key) const;         // 0 when absent
+    const char* getString(const char* key) const;  // null when absent
+    void set(const char* key, const char* text);   // "on"/"off" in any case become "1"/"0"
+    void set(const char* key, int n);
+    bool readFile(const char* path);           // false when the file cannot be opened or read
+    void clear();
+
+    // Walk the entries in insertion order (page templates substitute every key).
+    Entry* head() const { return m_head.load(std::memory_order_acquire); }
+    int count() const { return m_count; }
+    int longestKey() const { return m_longest_key; }
+    int textSize() const { return m_text_size; }
+
+private:
+    Entry* findOrAppend(const char* key);
+    void store(Entry* entry, const char* text, int number);
+
+    std::atomic<Entry*> m_head{nullptr};
+    Entry* m_tail = nullptr;
+    int m_count = 0;
+    int m_longest_key = 0;  // greatest key length ever added; sizes page expansion
+    int m_text_size = 0;    // sum of (value length + 1) over all entries
+};
+
+// A whole-file reader over a stream the caller opened ("rb"); closes it on destruction.
+class BinFile {
+public:
+    explicit BinFile(FILE* file) : m_file(file) {}
+    ~BinFile() { close(); }
+    BinFile(const BinFile&) = delete;
+    BinFile& operator=(const BinFile&) = delete;
+
+    bool opened() const { return m_file != nullptr; }
+    void close();
+    // The whole file in a new[] buffer of size + 1 bytes, zero-terminated; null when it cannot be
+    // sized, allocated or read. The caller delete[]s it.
+    char* load(int* size);
+
+    FILE* m_file;
+};
+
+// Number of a text the way the store reads it: leading white space, optional sign, digits.
+int configNumber(const char* text);
+
+// Fills g_cfg from defaults, net_address, the configuration file and derived keys (attach only).
+void loadConfiguration();
+
+extern ConfigManager g_cfg;
+extern int g_limitchat;  // copy of allow_teamsay, read by the chat handler

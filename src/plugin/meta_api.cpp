@@ -1,0 +1,52 @@
+// Entry points: what the engine and Metamod call by name.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "plugin/hooks.h"
+#include "plugin/host.h"
+#include "plugin/plugin.h"
+
+plugin_info_t Plugin_info = {
+    "5:10",                     // interface version: older minor, accepted by every Metamod 5
+    "Kovi TV",                  // name
+    KOVITV_VERSION,             // version
+    "2004/10/23",               // date
+    "Kovi TV developers",       // author
+    "https://kovitv.example.org/",  // url
+    "KOVITV",                   // log tag
+    PT_CHANGELEVEL,             // loadable
+    PT_CHANGELEVEL,             // unloadable
+};
+
+namespace {
+// Metamod registers its own copy: the engine's variable is read and set only by name.
+cvar_t g_version_cvar = {"kovitv_version", "", FCVAR_SERVER | FCVAR_SPONLY, 0.0f, nullptr};
+}  // namespace
+
+void setVersionCvar(int spectators, int limit) {
+    char text[256];
+    snprintf(text, sizeof(text), "%s (%d/%d)", KOVITV_VERSION, spectators, limit);
+    g_engfuncs.pfnCVarSetString("kovitv_version", text);
+}
+
+void registerVersionCvar() { g_engfuncs.pfnCVarRegister(&g_version_cvar); }
+
+KOVITV_EXPORT void KOVITV_WINAPI GiveFnptrsToDll(enginefuncs_t* pengfuncsFromEngine,
+                                                 globalvars_t* pGlobals) {
+    // Newer engines have longer tables; the 155-entry prefix is stable.
+    memcpy(&g_engfuncs, pengfuncsFromEngine, sizeof(enginefuncs_t));
+    gpGlobals = pGlobals;
+}
+
+KOVITV_EXPORT int Meta_Query(const char* /*interfaceVersion*/, plugin_info_t** plinfo,
+                             mutil_funcs_t* pMetaUtilFuncs) {
+    gpMetaUtilFuncs = pMetaUtilFuncs;
+    *plinfo = &Plugin_info;
+    return 1;
+}
+
+KOVITV_EXPORT int Meta_Detach(PLUG_LOADTIME /*now*/, PL_UNLOAD_REASON /*reason*/) {
+    GameShutdown();
+    return 1;
+}
