@@ -60,6 +60,7 @@ public:
     bool quitRequested() const { return m_quit; }
     int hookWarnings() const { return m_hook_warnings; }
     Game* game() { return m_game_logic; }
+    meta_globals_t* metaGlobals() { return &m_meta_globals; }
     void setGame(Game* game);  // takes ownership; the scripted match replaces the bare game
 
     // Output: every log line, console print and host note goes here (stdout by default).

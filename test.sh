@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Builds the three targets and runs every test: the native build under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the concurrency tests under ThreadSanitizer, the i386 build (the
+# library real servers load) with its tests, and the Windows DLL's exports.
+# Installs what is missing first (Debian packages; needs root). Exit status 0 only when all pass.
+set -uo pipefail
+cd "$(dirname "$0")"
+. scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+failed=()
+step() { printf '\n== %s\n' "$*"; }
+fail() { echo "FAILED: $*"; failed+=("$*"); }
+
+kovitv_need_all || { echo "test.sh: cannot install the build tools"; exit 1; }
+have_i386=1
+kovitv_enable_i386 || { have_i386=0; fail "i386 programs cannot run on this machine"; }
+
+build() {  # build DIR [cmake options...]
+    local dir=$1; shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$dir.configure.log" 2>&1 \
+        || { cat "$dir.configure.log"; return 1; }
+    cmake --build "$dir" -j"$jobs" 2>&1 | grep -E 'error|warning|Error' ; return "${PIPESTATUS[0]}"
+}
+
+mkdir -p build
+step "native build, AddressSanitizer + UndefinedBehaviorSanitizer"
+if build build/asan -DKOVITV_SANITIZE=ON; then
+    (cd build/asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --timeout 600) \
+        || fail "native tests under ASan/UBSan"
+else
+    fail "native build"
+fi
+
+step "native build, ThreadSanitizer: concurrency tests"
+if build build/tsan -DKOVITV_TSAN=ON; then
+    (cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure --timeout 600 \
+        -R 'Concurrent' --no-tests=ignore) || fail "concurrency tests under TSan"
+else
+    fail "ThreadSanitizer build"
+fi
+
+if [ "$have_i386" = 1 ]; then
+    step "i386 build (the library real servers load) and its tests"
+    if build build/i386 -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux.cmake; then
+        lib=build/i386/kovitv_mm_i386.so
+        exports=$(nm -D --defined-only "$lib" | awk '{print $3}' | sort | tr '\n' ' ')
+        [ "$exports" = "GiveFnptrsToDll Meta_Attach Meta_Detach Meta_Query " ] \
+            || fail "i386 exports are: $exports"
+        needed=$(readelf -d "$lib" | sed -n 's/.*NEEDED.*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
+        for n in $needed; do
+            case "$n" in libc.so.6|libm.so.6|libdl.so.2|libpthread.so.0|ld-linux.so.2) ;;
+                *) fail "i386 library needs $n";; esac
+        done
+        if nm -D --undefined-only "$lib" | grep -E 'GLIBCXX|CXXABI|GCC_' ; then
+            fail "i386 library depends on the C++ runtime of the build machine"
+        fi
+        echo "exports: $exports"
+        echo "needs:   $needed"
+        (cd build/i386 && ctest --output-on-failure --timeout 900) || fail "i386 tests"
+    else
+        fail "i386 build"
+    fi
+fi
+
+step "Win32 build (MinGW-w64) and the DLL's exports"
+if build build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake; then
+    dll=build/win32/kovitv_mm.dll
+    names=$(i686-w64-mingw32-objdump -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/\[/{print $NF} t&&/^$/{t=0}' | sort | tr '\n' ' ')
+    want="GetEngineFunctions_Post GetEntityAPI2 GetEntityAPI2_Post GiveFnptrsToDll GiveFnptrsToDll@8 Meta_Attach Meta_Detach Meta_Query "
+    [ "$names" = "$want" ] || fail "DLL exports are: $names"
+    echo "exports: $names"
+    deps=$(i686-w64-mingw32-objdump -p "$dll" | sed -n 's/.*DLL Name: //p' | sort | tr '\n' ' ')
+    echo "imports: $deps"
+    case "$deps" in *libstdc++*|*libgcc*|*libwinpthread*) fail "DLL needs MinGW's runtime: $deps";; esac
+    if kovitv_native_i386 && command -v wine >/dev/null; then
+        scripts/wine-smoke.sh build/win32 || fail "the DLL under wine"
+    else
+        echo "SKIPPED: the DLL under wine (this kernel cannot run 32-bit programs natively;"
+        echo "         wine does not run under qemu's user-mode emulator)"
+    fi
+else
+    fail "Win32 build"
+fi
+
+echo
+if [ "${#failed[@]}" -eq 0 ]; then
+    echo "test.sh: every build and test passed"
+    exit 0
+fi
+printf 'test.sh: %d step(s) failed:\n' "${#failed[@]}"
+printf '  %s\n' "${failed[@]}"
+exit 1

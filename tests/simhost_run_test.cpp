@@ -1,0 +1,67 @@
+// The shipped library under the simhost program, as Metamod would load it: attach, frames, a map
+// change, console commands and shutdown.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_host.h"
+
+namespace {
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+size_t posOf(const std::string& out, const std::string& needle, size_t from = 0) {
+    return out.find(needle, from);
+}
+
+}  // namespace
+
+TEST(SimhostRun, TheBuiltLibraryAttachesRunsAndShutsDownCleanly) {
+    ScratchDir dir;
+    dir.write("addons/kovitv/config.ini", "udp_port " + std::to_string(freeUdpPort()) + "\n");
+    std::string cmd = std::string(KOVITV_SIMHOST) + " --plugin " + quoted(KOVITV_PLUGIN) +
+                      " --game " + quoted(dir.path()) + " --cvar net_address=127.0.0.1:" +
+                      std::to_string(freeTcpPort()) +
+                      " --speed 0 --duration 4 --no-stdin --map de_first --exec kovitv"
+                      " --exec '@1.5 changelevel de_second' --exec '@2 kovitv delay 45'"
+                      " --exec '@2.5 kovitv_version' --exec '@3 kovitv reload'";
+    RunResult r = runProgram(cmd);
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string& out = r.output;
+    size_t start = posOf(out, "[KOVITV] dev: Kovi TV initialization start");
+    size_t end = posOf(out, "[KOVITV] dev: Kovi TV initialization end");
+    size_t first = posOf(out, "simhost: map de_first running");
+    size_t status = posOf(out, "Gameplay delayer: running");
+    size_t second = posOf(out, "simhost: map de_second running");
+    size_t delay = posOf(out, "Setting delay to 45 seconds.");
+    size_t version = posOf(out, "\"kovitv_version\" is \"Beta 13 (0/20)\"");
+    size_t reload = posOf(out, "Reload accomplished.");
+    size_t shutdown = posOf(out, "GameShutdown :: End");
+    size_t detached = posOf(out, "simhost: plugin detached");
+    for (size_t p : {start, end, first, status, second, delay, version, reload, shutdown, detached})
+        ASSERT_NE(p, std::string::npos) << out;
+    EXPECT_LT(start, end);
+    EXPECT_LT(end, first);
+    EXPECT_LT(first, status);
+    EXPECT_LT(status, second);
+    EXPECT_LT(second, delay);
+    EXPECT_LT(delay, version);
+    EXPECT_LT(reload, shutdown);
+    EXPECT_LT(shutdown, detached);
+    EXPECT_EQ(out.find("ERROR"), std::string::npos) << out;
+    EXPECT_EQ(out.find("didn't set meta_result"), std::string::npos) << out;
+}
+
+TEST(SimhostRun, HelpExplainsEveryOptionAndBadOptionsAreRefused) {
+    RunResult help = runProgram(std::string(KOVITV_SIMHOST) + " --help");
+    EXPECT_EQ(help.status, 0);
+    for (const char* option : {"--plugin", "--game", "--map", "--map-time", "--duration", "--speed",
+                               "--fps", "--max-clients", "--cvar", "--localinfo", "--exec",
+                               "--no-stdin", "--show-messages"})
+        EXPECT_NE(help.output.find(option), std::string::npos) << option;
+    RunResult bad = runProgram(std::string(KOVITV_SIMHOST) + " --fps 0");
+    EXPECT_EQ(bad.status, 2);
+    RunResult missing = runProgram(std::string(KOVITV_SIMHOST) + " --plugin /nonexistent.so");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.output.find("cannot load"), std::string::npos);
+}
