@@ -1,0 +1,16 @@
+// Fault injection for the tests: switches that make the platform layer fail on purpose. Only the
+// test build defines KOVITV_FAULT_INJECTION; in the plugin libraries every switch is a constant
+// false and costs nothing.
+#pragma once
+
+#if defined(KOVITV_FAULT_INJECTION)
+#include <atomic>
+
+struct NetFaults {
+    std::atomic<bool> mutex_init{false};  // Mutex::init fails as if the platform refused
+};
+extern NetFaults g_net_faults;
+#define KOVITV_FAULT(name) (g_net_faults.name.load(std::memory_order_relaxed))
+#else
+#define KOVITV_FAULT(name) false
+#endif
