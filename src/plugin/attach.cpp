@@ -7,6 +7,7 @@
 #include "plugin/globals.h"
 #include "plugin/host.h"
 #include "plugin/plugin.h"
+#include "broadcast/connections.h"
 #include "broadcast/delayer.h"
 #include "broadcast/sender.h"
 #include "web/applet_server.h"
@@ -93,7 +94,9 @@ KOVITV_EXPORT int Meta_Attach(PLUG_LOADTIME /*now*/, META_FUNCTIONS* pFunctionTa
     if (!g_mut1.init()) LOG_ERROR("Failed to init mutex");
     g_engfuncs.pfnGetGameDir(g_gamedir);
     loadConfiguration();
-    setVersionCvar(0, g_cfg.getInt("max_spec"));
+    g_connmgr.m_max = g_cfg.getInt("max_spec");
+    g_connmgr.clear();
+    setVersionCvar(g_connmgr.m_count, g_connmgr.m_max);
     initThreadsAndSockets();
     g_delay_thread.m_function = PacketDelayer;
     g_delay_thread.m_argument = &g_delay_thread;
