@@ -1,0 +1,137 @@
+// The portable layer over IPv4 sockets, threads, the mutex and the clock. One POSIX and one Win32
+// implementation (net_posix.cpp, net_win32.cpp) behind this one surface; nothing here names a
+// platform type. No operation logs or throws: every failure is a return value, and callers word
+// the message. Every blocking operation takes a time-out in milliseconds (a negative one means no
+// readiness wait: the system call itself blocks) so that workers notice their stop flag.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+constexpr int INET_ADDRESS_LENGTH = 16;         // size of the IPv4 socket address record
+constexpr uint16_t INET_FAMILY = 2;             // AF_INET on both platforms
+constexpr uint32_t INET_ANY = 0;                // host order: every interface
+constexpr uint32_t INET_LOOPBACK = 0x7f000001;  // host order: 127.0.0.1
+constexpr int INET_TEXT_MAX = 16;               // "255.255.255.255" and its terminator
+
+// The system's IPv4 socket address, field for field; the platform files check the layout.
+struct InetRecord {
+    uint16_t m_family;   // INET_FAMILY
+    uint16_t m_port;     // network order
+    uint32_t m_address;  // network order
+    uint8_t m_zero[8];
+};
+
+// An IPv4 socket address followed by the length the system calls use.
+class InetAddress {
+public:
+    InetRecord m_address{};
+    int m_length = INET_ADDRESS_LENGTH;  // reset to 16 before every bind, accept and receive-from
+
+    void set(uint32_t host_address, int port);  // both in host order; clears the record first
+    void setAny(int port) { set(INET_ANY, port); }
+    void setLoopback(int port) { set(INET_LOOPBACK, port); }
+    int getPort() const;          // host order
+    uint32_t getAddress() const;  // host order
+    // Writes "a.b.c.d" into buffer (cut to size, always terminated when size > 0); returns buffer.
+    const char* format(char* buffer, size_t size) const;
+};
+
+// One datagram buffer; owns nothing.
+struct DatagramPacket {
+    InetAddress* m_address = nullptr;  // the peer: filled by receive, read by send
+    char* m_data = nullptr;
+    int m_length = 0;    // valid bytes: set by receive, read by send
+    int m_capacity = 0;  // size of m_data: read by receive
+};
+
+class DatagramSocket {
+public:
+    int m_fd = -1;  // -1 while closed
+
+    // Opens a UDP socket (SO_BROADCAST, SO_REUSEADDR) bound to address. 0 bound; -1 no socket
+    // created; -2 bind failed (socket closed again). An open socket is closed first.
+    int init(const InetAddress* address);
+    // True when one datagram was read: at most m_capacity bytes (the rest of a longer one is
+    // lost), m_length and the sender's address set. False on time-out, failed wait, empty read.
+    bool receive(DatagramPacket* packet, int timeout_ms);
+    // True when m_data[0..m_length) went to the system for m_address as one datagram.
+    bool send(DatagramPacket* packet, int timeout_ms);
+    void stop();  // closes the descriptor if open
+};
+
+class StreamSocket {
+public:
+    int m_fd = -1;  // -1 while closed
+
+    // Opens a TCP socket (SO_REUSEADDR) bound to address; not yet listening. Results as
+    // DatagramSocket::init.
+    int init(const InetAddress* address);
+    bool listen(int backlog);  // false when closed or the system refuses
+    // 1: a connection was accepted into a new StreamSocket stored through out, which the caller
+    // owns; 0: nothing accepted in time (also a peer that gave up before being accepted, or a
+    // short lack of descriptors); -2: this socket is closed, the wait failed or accept failed.
+    int accept(StreamSocket** out, InetAddress* peer, int timeout_ms);
+    // -1 closed or failed wait; 0 time-out; else the system result (bytes, 0 peer closed, -1).
+    int receive(char* buffer, int length, int timeout_ms);
+    // -1 closed or failed wait; 0 time-out; else the system result (bytes, maybe fewer, or -1).
+    // A peer that has gone away gives -1, never a signal.
+    int send(const char* data, int length, int timeout_ms);
+    bool valid() const { return m_fd >= 0; }
+    void shutdownBoth();  // ends both directions so a thread blocked on the socket wakes; keeps it open
+    void stop();          // closes the descriptor if open
+};
+
+// A worker thread with a cooperative stop flag. Only the owning thread calls start, stop and join.
+class Thread {
+public:
+    uintptr_t m_handle = 0;  // the platform thread (pthread_t, or the Win32 thread handle)
+    uint32_t m_id = 0;       // Win32 thread id; 0 on Linux
+    // True while the thread is meant to run; the thread function polls it. Relaxed is enough: the
+    // join gives the final synchronisation.
+    std::atomic<bool> m_running{false};
+    void* (*m_function)(void*) = nullptr;
+    void* m_argument = nullptr;  // by convention the Thread object itself
+    size_t m_stack_size = 0;     // 0: the platform default
+
+    bool running() const { return m_running.load(std::memory_order_relaxed); }
+    // Runs m_function(m_argument) on a new thread. True when it runs; true at once without a second
+    // thread when already running.
+    bool start();
+    // Clears the flag and returns when the thread has ended (at once when there is none).
+    void stop();
+    // True when the thread function has returned and the thread waits to be joined.
+    bool finished() const { return m_joinable && m_finished.load(std::memory_order_acquire); }
+    // Waits for the thread to end, without clearing the flag first; for a finished thread.
+    void join();
+    static void sleep(int ms);  // nothing for ms <= 0
+
+    // Internal: set by the thread when its function has returned.
+    std::atomic<bool> m_finished{false};
+    bool m_joinable = false;  // a platform thread exists that has not been joined
+};
+
+// The system's non-recursive lock. Invalid until init, and again after destroy; while invalid,
+// lock and unlock do nothing.
+class Mutex {
+public:
+    // The platform mutex, in place (pthread_mutex_t, or the Win32 handle in its first bytes).
+    alignas(8) unsigned char m_mutex[64] = {};
+    bool m_valid = false;
+
+    bool init();  // false when already valid or the platform refuses
+    void lock();
+    void unlock();
+    void destroy();  // if valid: invalid, then the platform mutex is destroyed
+};
+
+// Guards the delay buffer's queue and the demo recorder; never held while encoding or sending.
+extern Mutex g_mut1;
+
+// Linux: sends to closed connections return errors instead of raising SIGPIPE, process-wide.
+// Windows: nothing.
+void ignoreBrokenPipe();
+
+// Milliseconds from an arbitrary origin; never goes back (not the wall clock).
+int64_t monotonicMillis();

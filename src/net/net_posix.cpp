@@ -1,0 +1,335 @@
+// The layer over BSD sockets, POSIX threads and mutexes (Linux).
+#include "net/net.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <netinet/in.h>
+#include <new>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+static_assert(sizeof(InetRecord) == sizeof(sockaddr_in), "InetRecord mirrors sockaddr_in");
+static_assert(offsetof(sockaddr_in, sin_port) == offsetof(InetRecord, m_port), "port offset");
+static_assert(offsetof(sockaddr_in, sin_addr) == offsetof(InetRecord, m_address), "address offset");
+static_assert(AF_INET == INET_FAMILY, "AF_INET");
+static_assert(sizeof(pthread_t) <= sizeof(uintptr_t), "pthread_t fits the handle");
+static_assert(sizeof(pthread_mutex_t) <= sizeof(Mutex::m_mutex), "pthread_mutex_t fits in place");
+static_assert(alignof(pthread_mutex_t) <= 8, "pthread_mutex_t alignment");
+
+namespace {
+
+constexpr int READY_FAILED = -1;
+constexpr int READY_TIMEOUT = 0;
+constexpr int READY_OK = 1;
+
+// The record is copied rather than cast so that the system's type never aliases ours.
+sockaddr_in toSystem(const InetAddress& address) {
+    sockaddr_in native;
+    memcpy(&native, &address.m_address, sizeof(native));
+    return native;
+}
+
+void fromSystem(const sockaddr_in& native, InetAddress* address) {
+    memcpy(&address->m_address, &native, sizeof(native));
+    address->m_length = INET_ADDRESS_LENGTH;
+}
+
+// poll() rather than select(): an FD_SET of a descriptor at or above FD_SETSIZE writes out of
+// bounds, and a game server can hold more than 1024 descriptors.
+int waitReady(int fd, short events, int timeout_ms) {
+    if (timeout_ms < 0) return READY_OK;  // the system call blocks instead
+    int64_t deadline = monotonicMillis() + timeout_ms;
+    int remaining = timeout_ms;
+    for (;;) {
+        pollfd entry{fd, events, 0};
+        int n = poll(&entry, 1, remaining);
+        if (n > 0) return (entry.revents & POLLNVAL) ? READY_FAILED : READY_OK;
+        if (n == 0) return READY_TIMEOUT;
+        if (errno != EINTR) return READY_FAILED;
+        int64_t left = deadline - monotonicMillis();
+        remaining = left > 0 ? static_cast<int>(left) : 0;
+    }
+}
+
+// With a time-out the read must not block after all (a UDP datagram with a bad checksum is
+// dropped only at the read, after poll reported it).
+int readFlags(int timeout_ms) { return timeout_ms >= 0 ? MSG_DONTWAIT : 0; }
+
+int openSocket(int* fd, int type, int protocol, bool broadcast, const InetAddress* address) {
+    if (*fd >= 0) {  // re-init must not leak the old descriptor
+        close(*fd);
+        *fd = -1;
+    }
+    if (!address) return -1;
+    int s = socket(AF_INET, type, protocol);
+    if (s < 0) return -1;
+    int one = 1;
+    if (broadcast) setsockopt(s, SOL_SOCKET, SO_BROADCAST, &one, sizeof(one));
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in native = toSystem(*address);
+    if (bind(s, reinterpret_cast<const sockaddr*>(&native), INET_ADDRESS_LENGTH) != 0) {
+        close(s);
+        return -2;
+    }
+    *fd = s;
+    return 0;
+}
+
+void closeSocket(int* fd) {
+    if (*fd < 0) return;
+    close(*fd);  // not retried on EINTR: Linux has released the descriptor already
+    *fd = -1;
+}
+
+// Errors of one pending connection (it was reset before we took it, or the network failed
+// under it) or a short lack of resources: the listening socket itself is fine.
+bool acceptErrorIsTransient(int error) {
+    switch (error) {
+    case ECONNABORTED: case EPROTO: case ENETDOWN: case ENOPROTOOPT: case EHOSTDOWN:
+    case ENONET: case EHOSTUNREACH: case EOPNOTSUPP: case ENETUNREACH: case EPERM:
+    case EAGAIN: case ETIMEDOUT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool acceptErrorIsExhaustion(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+void* threadMain(void* argument) {
+    Thread* thread = static_cast<Thread*>(argument);
+    void* result = thread->m_function(thread->m_argument);
+    thread->m_finished.store(true, std::memory_order_release);
+    return result;
+}
+
+pthread_t nativeThread(const Thread& thread) {
+    pthread_t native;
+    memcpy(&native, &thread.m_handle, sizeof(native));
+    return native;
+}
+
+pthread_mutex_t* nativeMutex(Mutex* mutex) {
+    return std::launder(reinterpret_cast<pthread_mutex_t*>(mutex->m_mutex));
+}
+
+// A requested stack below the system minimum or off a page boundary is refused by some libcs.
+size_t usableStackSize(size_t requested) {
+    long page = sysconf(_SC_PAGESIZE);
+    size_t page_size = page > 0 ? static_cast<size_t>(page) : 4096;
+    size_t size = requested < static_cast<size_t>(PTHREAD_STACK_MIN) ? PTHREAD_STACK_MIN : requested;
+    return (size + page_size - 1) / page_size * page_size;
+}
+
+}  // namespace
+
+// --- datagrams ------------------------------------------------------------------------------
+
+int DatagramSocket::init(const InetAddress* address) {
+    return openSocket(&m_fd, SOCK_DGRAM, IPPROTO_UDP, true, address);
+}
+
+bool DatagramSocket::receive(DatagramPacket* packet, int timeout_ms) {
+    if (m_fd < 0 || !packet || !packet->m_data || packet->m_capacity <= 0) return false;
+    if (waitReady(m_fd, POLLIN, timeout_ms) != READY_OK) return false;
+    sockaddr_in from{};
+    socklen_t from_length = INET_ADDRESS_LENGTH;
+    ssize_t n;
+    do {
+        n = recvfrom(m_fd, packet->m_data, static_cast<size_t>(packet->m_capacity),
+                     readFlags(timeout_ms), reinterpret_cast<sockaddr*>(&from), &from_length);
+    } while (n < 0 && errno == EINTR);
+    if (n < 1) return false;
+    packet->m_length = static_cast<int>(n);
+    if (packet->m_address) fromSystem(from, packet->m_address);
+    return true;
+}
+
+bool DatagramSocket::send(DatagramPacket* packet, int timeout_ms) {
+    if (m_fd < 0 || !packet || !packet->m_address || !packet->m_data || packet->m_length < 0)
+        return false;
+    if (waitReady(m_fd, POLLOUT, timeout_ms) != READY_OK) return false;
+    packet->m_address->m_length = INET_ADDRESS_LENGTH;
+    sockaddr_in to = toSystem(*packet->m_address);
+    ssize_t n;
+    do {
+        n = sendto(m_fd, packet->m_data, static_cast<size_t>(packet->m_length), 0,
+                   reinterpret_cast<const sockaddr*>(&to), INET_ADDRESS_LENGTH);
+    } while (n < 0 && errno == EINTR);
+    return n > 0;
+}
+
+void DatagramSocket::stop() { closeSocket(&m_fd); }
+
+// --- streams --------------------------------------------------------------------------------
+
+int StreamSocket::init(const InetAddress* address) {
+    return openSocket(&m_fd, SOCK_STREAM, 0, false, address);
+}
+
+bool StreamSocket::listen(int backlog) { return m_fd >= 0 && ::listen(m_fd, backlog) == 0; }
+
+int StreamSocket::accept(StreamSocket** out, InetAddress* peer, int timeout_ms) {
+    if (m_fd < 0 || !out) return -2;
+    int ready = waitReady(m_fd, POLLIN, timeout_ms);
+    if (ready == READY_TIMEOUT) return 0;
+    if (ready == READY_FAILED) return -2;
+    sockaddr_in from{};
+    socklen_t from_length = INET_ADDRESS_LENGTH;
+    int fd;
+    do {
+        fd = ::accept(m_fd, reinterpret_cast<sockaddr*>(&from), &from_length);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (acceptErrorIsTransient(errno)) return 0;
+        if (!acceptErrorIsExhaustion(errno)) return -2;
+        // The connection stays queued and keeps the socket readable: pause instead of spinning
+        // until the caller's reaping frees descriptors.
+        Thread::sleep(timeout_ms);
+        return 0;
+    }
+    StreamSocket* accepted = new (std::nothrow) StreamSocket;
+    if (!accepted) {
+        close(fd);
+        return -2;
+    }
+    accepted->m_fd = fd;
+    if (peer) fromSystem(from, peer);
+    *out = accepted;
+    return 1;
+}
+
+int StreamSocket::receive(char* buffer, int length, int timeout_ms) {
+    if (m_fd < 0 || !buffer || length <= 0) return -1;
+    int ready = waitReady(m_fd, POLLIN, timeout_ms);
+    if (ready != READY_OK) return ready == READY_TIMEOUT ? 0 : -1;
+    ssize_t n;
+    do {
+        n = recv(m_fd, buffer, static_cast<size_t>(length), readFlags(timeout_ms));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    return static_cast<int>(n);
+}
+
+int StreamSocket::send(const char* data, int length, int timeout_ms) {
+    if (m_fd < 0 || !data || length < 0) return -1;
+    int ready = waitReady(m_fd, POLLOUT, timeout_ms);
+    if (ready != READY_OK) return ready == READY_TIMEOUT ? 0 : -1;
+    // MSG_NOSIGNAL: a peer that has gone away is an error result even if SIGPIPE is not ignored.
+    // MSG_DONTWAIT: a peer that stops reading must not hold this thread past its time-out (the
+    // send may then be partial).
+    int flags = MSG_NOSIGNAL | (timeout_ms >= 0 ? MSG_DONTWAIT : 0);
+    ssize_t n;
+    do {
+        n = ::send(m_fd, data, static_cast<size_t>(length), flags);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    return static_cast<int>(n);
+}
+
+void StreamSocket::shutdownBoth() {
+    if (m_fd >= 0) shutdown(m_fd, SHUT_RDWR);
+}
+
+void StreamSocket::stop() { closeSocket(&m_fd); }
+
+// --- threads --------------------------------------------------------------------------------
+
+bool Thread::start() {
+    if (running()) return true;
+    if (m_joinable) join();  // a previous run that ended by itself
+    if (!m_function) return false;
+    m_finished.store(false, std::memory_order_relaxed);
+    m_running.store(true, std::memory_order_relaxed);  // before the thread's first test of it
+
+    pthread_attr_t attributes;
+    pthread_attr_t* used = nullptr;
+    if (m_stack_size > 0 && pthread_attr_init(&attributes) == 0) {
+        used = &attributes;
+        // A refused size leaves the default stack rather than no thread.
+        pthread_attr_setstacksize(&attributes, usableStackSize(m_stack_size));
+    }
+    pthread_t native;
+    int error = pthread_create(&native, used, threadMain, this);
+    if (used) pthread_attr_destroy(used);
+    if (error != 0) {
+        m_running.store(false, std::memory_order_relaxed);
+        return false;
+    }
+    m_handle = 0;
+    memcpy(&m_handle, &native, sizeof(native));
+    m_joinable = true;
+    return true;
+}
+
+void Thread::stop() {
+    if (!m_joinable) {
+        m_running.store(false, std::memory_order_relaxed);
+        return;
+    }
+    m_running.store(false, std::memory_order_relaxed);
+    // The pause lets a worker leave its current wait before the join; a finished one needs none.
+    if (!m_finished.load(std::memory_order_acquire)) sleep(100);
+    join();
+}
+
+void Thread::join() {
+    if (!m_joinable) return;
+    pthread_join(nativeThread(*this), nullptr);
+    m_joinable = false;
+    m_running.store(false, std::memory_order_relaxed);
+}
+
+void Thread::sleep(int ms) {
+    if (ms <= 0) return;
+    timespec left{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+// --- mutex ----------------------------------------------------------------------------------
+
+bool Mutex::init() {
+    if (m_valid) return false;
+    pthread_mutex_t* native = new (m_mutex) pthread_mutex_t;
+    if (pthread_mutex_init(native, nullptr) != 0) return false;
+    m_valid = true;
+    return true;
+}
+
+void Mutex::lock() {
+    if (m_valid) pthread_mutex_lock(nativeMutex(this));
+}
+
+void Mutex::unlock() {
+    if (m_valid) pthread_mutex_unlock(nativeMutex(this));
+}
+
+void Mutex::destroy() {
+    if (!m_valid) return;
+    m_valid = false;
+    pthread_mutex_destroy(nativeMutex(this));
+}
+
+// --- process --------------------------------------------------------------------------------
+
+void ignoreBrokenPipe() {
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGPIPE, &action, nullptr);
+}
+
+int64_t monotonicMillis() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}

@@ -1,0 +1,307 @@
+// The layer over Winsock and Win32 threads (Windows). The host process has started Winsock;
+// the plugin never calls WSAStartup itself.
+#include "net/net.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstring>
+#include <new>
+
+static_assert(sizeof(InetRecord) == sizeof(sockaddr_in), "InetRecord mirrors sockaddr_in");
+static_assert(offsetof(sockaddr_in, sin_port) == offsetof(InetRecord, m_port), "port offset");
+static_assert(offsetof(sockaddr_in, sin_addr) == offsetof(InetRecord, m_address), "address offset");
+static_assert(AF_INET == INET_FAMILY, "AF_INET");
+static_assert(sizeof(HANDLE) <= sizeof(uintptr_t), "HANDLE fits the handle");
+static_assert(sizeof(HANDLE) <= sizeof(Mutex::m_mutex), "HANDLE fits in place");
+
+namespace {
+
+constexpr int READY_FAILED = -1;
+constexpr int READY_TIMEOUT = 0;
+constexpr int READY_OK = 1;
+
+// Descriptors travel as int above this layer; INVALID_SOCKET becomes -1.
+SOCKET toSocket(int fd) { return static_cast<SOCKET>(static_cast<unsigned int>(fd)); }
+
+sockaddr_in toSystem(const InetAddress& address) {
+    sockaddr_in native;
+    memcpy(&native, &address.m_address, sizeof(native));
+    return native;
+}
+
+void fromSystem(const sockaddr_in& native, InetAddress* address) {
+    memcpy(&address->m_address, &native, sizeof(native));
+    address->m_length = INET_ADDRESS_LENGTH;
+}
+
+// select() is fine here: a Winsock fd_set is a list of sockets, not a bitmap indexed by them.
+int waitReady(int fd, bool for_write, int timeout_ms) {
+    if (timeout_ms < 0) return READY_OK;  // the system call blocks instead
+    int64_t deadline = monotonicMillis() + timeout_ms;
+    int remaining = timeout_ms;
+    for (;;) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(toSocket(fd), &set);
+        timeval wait{remaining / 1000, (remaining % 1000) * 1000};
+        int n = select(0, for_write ? nullptr : &set, for_write ? &set : nullptr, nullptr, &wait);
+        if (n > 0) return READY_OK;
+        if (n == 0) return READY_TIMEOUT;
+        if (WSAGetLastError() != WSAEINTR) return READY_FAILED;
+        int64_t left = deadline - monotonicMillis();
+        remaining = left > 0 ? static_cast<int>(left) : 0;
+    }
+}
+
+int openSocket(int* fd, int type, int protocol, bool broadcast, const InetAddress* address) {
+    if (*fd >= 0) {  // re-init must not leak the old socket
+        closesocket(toSocket(*fd));
+        *fd = -1;
+    }
+    if (!address) return -1;
+    SOCKET s = socket(AF_INET, type, protocol);
+    if (s == INVALID_SOCKET) return -1;
+    BOOL one = TRUE;
+    const char* option = reinterpret_cast<const char*>(&one);
+    if (broadcast) setsockopt(s, SOL_SOCKET, SO_BROADCAST, option, sizeof(one));
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, option, sizeof(one));
+    sockaddr_in native = toSystem(*address);
+    if (bind(s, reinterpret_cast<const sockaddr*>(&native), INET_ADDRESS_LENGTH) != 0) {
+        closesocket(s);
+        return -2;
+    }
+    *fd = static_cast<int>(s);
+    return 0;
+}
+
+void closeSocket(int* fd) {
+    if (*fd < 0) return;
+    closesocket(toSocket(*fd));
+    *fd = -1;
+}
+
+// A pending connection reset before we took it, or a short lack of resources: the listening
+// socket itself is fine.
+bool acceptErrorIsTransient(int error) {
+    return error == WSAECONNRESET || error == WSAEWOULDBLOCK || error == WSAENETDOWN;
+}
+
+bool acceptErrorIsExhaustion(int error) { return error == WSAEMFILE || error == WSAENOBUFS; }
+
+DWORD WINAPI threadMain(LPVOID argument) {
+    Thread* thread = static_cast<Thread*>(argument);
+    thread->m_function(thread->m_argument);
+    thread->m_finished.store(true, std::memory_order_release);
+    return 0;
+}
+
+HANDLE nativeMutex(const Mutex& mutex) {
+    HANDLE handle;
+    memcpy(&handle, mutex.m_mutex, sizeof(handle));
+    return handle;
+}
+
+}  // namespace
+
+// --- datagrams ------------------------------------------------------------------------------
+
+int DatagramSocket::init(const InetAddress* address) {
+    return openSocket(&m_fd, SOCK_DGRAM, IPPROTO_UDP, true, address);
+}
+
+bool DatagramSocket::receive(DatagramPacket* packet, int timeout_ms) {
+    if (m_fd < 0 || !packet || !packet->m_data || packet->m_capacity <= 0) return false;
+    if (waitReady(m_fd, false, timeout_ms) != READY_OK) return false;
+    sockaddr_in from{};
+    int from_length = INET_ADDRESS_LENGTH;
+    int n;
+    int error = 0;
+    do {
+        n = recvfrom(toSocket(m_fd), packet->m_data, packet->m_capacity, 0,
+                     reinterpret_cast<sockaddr*>(&from), &from_length);
+        error = n < 0 ? WSAGetLastError() : 0;
+    } while (n < 0 && error == WSAEINTR);
+    // Winsock fails a datagram longer than the buffer but fills the buffer: the same cut
+    // datagram the Linux build reads.
+    if (n < 0 && error == WSAEMSGSIZE) n = packet->m_capacity;
+    // WSAECONNRESET is the ICMP port-unreachable answer to an earlier send: nothing to read.
+    if (n < 1) return false;
+    packet->m_length = n;
+    if (packet->m_address) fromSystem(from, packet->m_address);
+    return true;
+}
+
+bool DatagramSocket::send(DatagramPacket* packet, int timeout_ms) {
+    if (m_fd < 0 || !packet || !packet->m_address || !packet->m_data || packet->m_length < 0)
+        return false;
+    if (waitReady(m_fd, true, timeout_ms) != READY_OK) return false;
+    packet->m_address->m_length = INET_ADDRESS_LENGTH;
+    sockaddr_in to = toSystem(*packet->m_address);
+    int n;
+    do {
+        n = sendto(toSocket(m_fd), packet->m_data, packet->m_length, 0,
+                   reinterpret_cast<const sockaddr*>(&to), INET_ADDRESS_LENGTH);
+    } while (n < 0 && WSAGetLastError() == WSAEINTR);
+    return n > 0;
+}
+
+void DatagramSocket::stop() { closeSocket(&m_fd); }
+
+// --- streams --------------------------------------------------------------------------------
+
+int StreamSocket::init(const InetAddress* address) {
+    return openSocket(&m_fd, SOCK_STREAM, 0, false, address);
+}
+
+bool StreamSocket::listen(int backlog) {
+    return m_fd >= 0 && ::listen(toSocket(m_fd), backlog) == 0;
+}
+
+int StreamSocket::accept(StreamSocket** out, InetAddress* peer, int timeout_ms) {
+    if (m_fd < 0 || !out) return -2;
+    int ready = waitReady(m_fd, false, timeout_ms);
+    if (ready == READY_TIMEOUT) return 0;
+    if (ready == READY_FAILED) return -2;
+    sockaddr_in from{};
+    int from_length = INET_ADDRESS_LENGTH;
+    SOCKET s;
+    int error = 0;
+    do {
+        s = ::accept(toSocket(m_fd), reinterpret_cast<sockaddr*>(&from), &from_length);
+        error = s == INVALID_SOCKET ? WSAGetLastError() : 0;
+    } while (s == INVALID_SOCKET && error == WSAEINTR);
+    if (s == INVALID_SOCKET) {
+        if (acceptErrorIsTransient(error)) return 0;
+        if (!acceptErrorIsExhaustion(error)) return -2;
+        Thread::sleep(timeout_ms);  // the connection stays queued: pause instead of spinning
+        return 0;
+    }
+    StreamSocket* accepted = new (std::nothrow) StreamSocket;
+    if (!accepted) {
+        closesocket(s);
+        return -2;
+    }
+    accepted->m_fd = static_cast<int>(s);
+    if (peer) fromSystem(from, peer);
+    *out = accepted;
+    return 1;
+}
+
+int StreamSocket::receive(char* buffer, int length, int timeout_ms) {
+    if (m_fd < 0 || !buffer || length <= 0) return -1;
+    int ready = waitReady(m_fd, false, timeout_ms);
+    if (ready != READY_OK) return ready == READY_TIMEOUT ? 0 : -1;
+    int n;
+    do {
+        n = recv(toSocket(m_fd), buffer, length, 0);
+    } while (n < 0 && WSAGetLastError() == WSAEINTR);
+    return n;
+}
+
+int StreamSocket::send(const char* data, int length, int timeout_ms) {
+    if (m_fd < 0 || !data || length < 0) return -1;
+    int ready = waitReady(m_fd, true, timeout_ms);
+    if (ready != READY_OK) return ready == READY_TIMEOUT ? 0 : -1;
+    int n;
+    do {
+        n = ::send(toSocket(m_fd), data, length, 0);
+    } while (n < 0 && WSAGetLastError() == WSAEINTR);
+    return n;
+}
+
+void StreamSocket::shutdownBoth() {
+    if (m_fd >= 0) shutdown(toSocket(m_fd), SD_BOTH);
+}
+
+void StreamSocket::stop() { closeSocket(&m_fd); }
+
+// --- threads --------------------------------------------------------------------------------
+
+bool Thread::start() {
+    if (running()) return true;
+    if (m_joinable) join();  // a previous run that ended by itself
+    if (!m_function) return false;
+    m_finished.store(false, std::memory_order_relaxed);
+    m_running.store(true, std::memory_order_relaxed);  // before the thread's first test of it
+
+    // Windows 9x wants somewhere to write the id; the size is a reservation, not a commitment.
+    DWORD id = 0;
+    DWORD flags = m_stack_size > 0 ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0;
+    HANDLE handle = CreateThread(nullptr, m_stack_size, threadMain, this, flags, &id);
+    if (!handle) {
+        m_running.store(false, std::memory_order_relaxed);
+        return false;
+    }
+    m_handle = reinterpret_cast<uintptr_t>(handle);
+    m_id = id;
+    m_joinable = true;
+    return true;
+}
+
+void Thread::stop() {
+    if (!m_joinable) {
+        m_running.store(false, std::memory_order_relaxed);
+        return;
+    }
+    m_running.store(false, std::memory_order_relaxed);
+    // The pause lets a worker leave its current wait before the join; a finished one needs none.
+    if (!m_finished.load(std::memory_order_acquire)) sleep(100);
+    join();
+}
+
+void Thread::join() {
+    if (!m_joinable) return;
+    HANDLE handle = reinterpret_cast<HANDLE>(m_handle);
+    WaitForSingleObject(handle, INFINITE);
+    CloseHandle(handle);
+    m_handle = 0;
+    m_joinable = false;
+    m_running.store(false, std::memory_order_relaxed);
+}
+
+void Thread::sleep(int ms) {
+    if (ms > 0) Sleep(static_cast<DWORD>(ms));
+}
+
+// --- mutex ----------------------------------------------------------------------------------
+
+bool Mutex::init() {
+    if (m_valid) return false;
+    HANDLE handle = CreateMutexA(nullptr, FALSE, nullptr);
+    if (!handle) return false;
+    memcpy(m_mutex, &handle, sizeof(handle));
+    m_valid = true;
+    return true;
+}
+
+void Mutex::lock() {
+    if (m_valid) WaitForSingleObject(nativeMutex(*this), INFINITE);
+}
+
+void Mutex::unlock() {
+    if (m_valid) ReleaseMutex(nativeMutex(*this));
+}
+
+void Mutex::destroy() {
+    if (!m_valid) return;
+    m_valid = false;
+    CloseHandle(nativeMutex(*this));
+    memset(m_mutex, 0, sizeof(m_mutex));
+}
+
+// --- process --------------------------------------------------------------------------------
+
+void ignoreBrokenPipe() {}  // Winsock reports a closed connection as an error; no signal exists
+
+int64_t monotonicMillis() {
+    // QueryPerformanceCounter rather than GetTickCount64, which Windows XP lacks; split so that
+    // count * 1000 cannot overflow.
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    int64_t f = frequency.QuadPart;
+    int64_t c = count.QuadPart;
+    return c / f * 1000 + c % f * 1000 / f;
+}
