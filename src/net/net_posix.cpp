@@ -1,5 +1,6 @@
 // The layer over BSD sockets, POSIX threads and mutexes (Linux).
 #include "net/net.h"
+#include "net/faults.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -297,7 +298,7 @@ void Thread::sleep(int ms) {
 // --- mutex ----------------------------------------------------------------------------------
 
 bool Mutex::init() {
-    if (m_valid) return false;
+    if (m_valid || KOVITV_FAULT(mutex_init)) return false;
     pthread_mutex_t* native = new (m_mutex) pthread_mutex_t;
     if (pthread_mutex_init(native, nullptr) != 0) return false;
     m_valid = true;

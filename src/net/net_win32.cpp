@@ -1,6 +1,7 @@
 // The layer over Winsock and Win32 threads (Windows). The host process has started Winsock;
 // the plugin never calls WSAStartup itself.
 #include "net/net.h"
+#include "net/faults.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -267,7 +268,7 @@ void Thread::sleep(int ms) {
 // --- mutex ----------------------------------------------------------------------------------
 
 bool Mutex::init() {
-    if (m_valid) return false;
+    if (m_valid || KOVITV_FAULT(mutex_init)) return false;
     HANDLE handle = CreateMutexA(nullptr, FALSE, nullptr);
     if (!handle) return false;
     memcpy(m_mutex, &handle, sizeof(handle));

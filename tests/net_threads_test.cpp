@@ -1,0 +1,238 @@
+// Threads, the mutex and the clock.
+#include <gtest/gtest.h>
+
+#include <sched.h>
+
+#include <atomic>
+
+#include "net/net.h"
+
+namespace {
+
+// A worker in the shape of the plugin's: its argument is its own Thread, and it polls the flag.
+struct Worker : Thread {
+    std::atomic<int> entries{0};
+    std::atomic<bool> sawRunning{false};
+    std::atomic<bool> leftLoop{false};
+    std::atomic<bool> loop{true};  // false: return at once
+
+    Worker() {
+        m_function = run;
+        m_argument = this;
+    }
+    ~Worker() { stop(); }
+
+    static void* run(void* argument) {
+        Worker* self = static_cast<Worker*>(argument);
+        self->entries.fetch_add(1);
+        self->sawRunning = self->running();
+        while (self->loop && self->running()) Thread::sleep(1);
+        self->leftLoop = true;
+        return nullptr;
+    }
+};
+
+// Bounded wait for the worker to return by itself.
+bool waitFinished(const Thread& t) {
+    for (int i = 0; i < 5000 && !t.finished(); ++i) Thread::sleep(1);
+    return t.finished();
+}
+
+void* useStack(void* argument) {
+    volatile char block[16 * 1024];
+    for (size_t i = 0; i < sizeof(block); i += 512) block[i] = static_cast<char>(i / 512 + 1);
+    static_cast<std::atomic<int>*>(argument)->store(block[512]);
+    return nullptr;
+}
+
+struct Counter {
+    Mutex* mutex;
+    int value = 0;
+};
+
+void* countUnderLock(void* argument) {
+    Counter* c = static_cast<Counter*>(argument);
+    for (int i = 0; i < 20000; ++i) {
+        c->mutex->lock();
+        int v = c->value;
+        if (i % 64 == 0) sched_yield();  // widens the window a missing lock would lose updates in
+        c->value = v + 1;
+        c->mutex->unlock();
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// --- threads ---------------------------------------------------------------------------------
+
+TEST(Thread, StartRunsTheFunctionWhichSeesTheFlagAlreadySet) {
+    Worker w;
+    ASSERT_TRUE(w.start());
+    EXPECT_TRUE(w.running());
+    for (int i = 0; i < 5000 && w.entries == 0; ++i) Thread::sleep(1);  // a stop would clear it
+    w.stop();
+    EXPECT_EQ(w.entries, 1);
+    EXPECT_TRUE(w.sawRunning);
+    EXPECT_TRUE(w.leftLoop);
+    EXPECT_FALSE(w.running());
+}
+
+TEST(Thread, StartOnARunningThreadCreatesNoSecondThread) {
+    Worker w;
+    ASSERT_TRUE(w.start());
+    EXPECT_TRUE(w.start());
+    EXPECT_TRUE(w.start());
+    w.stop();
+    EXPECT_EQ(w.entries, 1);
+}
+
+TEST(Thread, StopJoinsAThreadWhoseFunctionHasAlreadyReturned) {
+    Worker w;
+    w.loop = false;
+    ASSERT_TRUE(w.start());
+    ASSERT_TRUE(waitFinished(w));
+    EXPECT_TRUE(w.running()) << "the flag stays set until stop";
+    w.stop();
+    EXPECT_FALSE(w.running());
+    EXPECT_FALSE(w.finished()) << "joined: nothing left to reap";
+}
+
+TEST(Thread, StopOfAThreadNeverStartedReturnsAtOnce) {
+    Worker w;
+    w.stop();
+    EXPECT_FALSE(w.running());
+    EXPECT_EQ(w.entries, 0);
+}
+
+TEST(Thread, CanBeStartedAgainAfterStop) {
+    Worker w;
+    ASSERT_TRUE(w.start());
+    w.stop();
+    ASSERT_TRUE(w.start());
+    w.stop();
+    EXPECT_EQ(w.entries, 2);
+}
+
+TEST(Thread, FinishedTellsAReaperWhenJoinWillNotWait) {
+    Worker w;
+    EXPECT_FALSE(w.finished());
+    ASSERT_TRUE(w.start());
+    EXPECT_FALSE(w.finished()) << "still looping";
+    w.loop = false;
+    ASSERT_TRUE(waitFinished(w));
+    w.join();
+    EXPECT_FALSE(w.running());
+    EXPECT_FALSE(w.finished());
+    ASSERT_TRUE(w.start()) << "a joined thread can run again";
+    w.stop();
+    EXPECT_EQ(w.entries, 2);
+}
+
+TEST(Thread, AWorkerThatClearedItsOwnFlagIsJoinedBeforeTheNextStart) {
+    Worker w;
+    w.loop = false;
+    ASSERT_TRUE(w.start());
+    ASSERT_TRUE(waitFinished(w));
+    w.m_running = false;  // ended and cleared the flag, never stopped
+    ASSERT_TRUE(w.start());
+    w.stop();
+    EXPECT_EQ(w.entries, 2);
+}
+
+TEST(Thread, StartWithoutAFunctionFails) {
+    Thread t;
+    EXPECT_FALSE(t.start());
+    EXPECT_FALSE(t.running());
+    t.stop();
+}
+
+TEST(Thread, RunsOnASmallRequestedStack) {
+    std::atomic<int> result{-1};
+    Thread t;
+    t.m_function = useStack;
+    t.m_argument = &result;
+    t.m_stack_size = 64 * 1024;
+    ASSERT_TRUE(t.start());
+    ASSERT_TRUE(waitFinished(t));
+    t.join();
+    EXPECT_EQ(result, 2);
+}
+
+TEST(Thread, AStackRequestBelowTheSystemMinimumStillRuns) {
+    std::atomic<int> result{-1};
+    Thread t;
+    t.m_function = useStack;
+    t.m_argument = &result;
+    t.m_stack_size = 1;
+    ASSERT_TRUE(t.start());
+    t.stop();
+    EXPECT_EQ(result, 2);
+}
+
+// --- mutex -----------------------------------------------------------------------------------
+
+TEST(Mutex, LockAndUnlockDoNothingBeforeInitAndAfterDestroy) {
+    Mutex m;
+    EXPECT_FALSE(m.m_valid);
+    m.lock();
+    m.lock();  // a real non-recursive lock would block here
+    m.unlock();
+    ASSERT_TRUE(m.init());
+    m.lock();
+    m.unlock();
+    m.destroy();
+    EXPECT_FALSE(m.m_valid);
+    m.lock();
+    m.lock();
+    m.unlock();
+    m.destroy();  // a second destroy is harmless
+}
+
+TEST(Mutex, InitFailsWhenAlreadyValidAndWorksAgainAfterDestroy) {
+    Mutex m;
+    ASSERT_TRUE(m.init());
+    EXPECT_FALSE(m.init());
+    EXPECT_TRUE(m.m_valid);
+    m.destroy();
+    EXPECT_TRUE(m.init());
+    m.destroy();
+}
+
+TEST(Mutex, KeepsTwoThreadsOutOfEachOther) {
+    Mutex m;
+    ASSERT_TRUE(m.init());
+    Counter c{&m};
+    Thread a, b;
+    a.m_function = b.m_function = countUnderLock;
+    a.m_argument = b.m_argument = &c;
+    ASSERT_TRUE(a.start());
+    ASSERT_TRUE(b.start());
+    ASSERT_TRUE(waitFinished(a));
+    ASSERT_TRUE(waitFinished(b));
+    a.join();
+    b.join();
+    m.destroy();
+    EXPECT_EQ(c.value, 40000);
+}
+
+// --- clock and sleep -------------------------------------------------------------------------
+
+TEST(MonotonicMillis, NeverGoesBackAndAdvancesAcrossASleep) {
+    int64_t previous = monotonicMillis();
+    for (int i = 0; i < 1000; ++i) {
+        int64_t now = monotonicMillis();
+        ASSERT_GE(now, previous);
+        previous = now;
+    }
+    int64_t before = monotonicMillis();
+    Thread::sleep(30);
+    EXPECT_GE(monotonicMillis() - before, 25);
+}
+
+TEST(ThreadSleep, ReturnsAtOnceForZeroAndNegativeTimes) {
+    int64_t before = monotonicMillis();
+    Thread::sleep(0);
+    Thread::sleep(-1000);
+    EXPECT_LT(monotonicMillis() - before, 500);
+}
