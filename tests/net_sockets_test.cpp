@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -187,20 +188,18 @@ TEST(DatagramSocket, ReceiveSurvivesASignalDuringTheWait) {
     sigaction(SIGUSR1, &action, &previous);
 
     BoundUdp a, b;
-    pthread_t waiter = pthread_self();
-    std::thread helper([&] {
-        Thread::sleep(50);
-        pthread_kill(waiter, SIGUSR1);
-        Thread::sleep(50);
-        char out[] = "late";
-        DatagramPacket send{&b.address, out, 4, 0};
-        a.socket.send(&send, 150);
-    });
     char in[16];
     InetAddress from;
     DatagramPacket receive{&from, in, 0, sizeof(in)};
-    bool received = b.socket.receive(&receive, 5000);
-    helper.join();
+    std::atomic<bool> received{false};
+    std::thread receiver([&] { received = b.socket.receive(&receive, 5000); });
+    Thread::sleep(50);
+    pthread_kill(receiver.native_handle(), SIGUSR1);
+    Thread::sleep(50);
+    char out[] = "late";
+    DatagramPacket send{&b.address, out, 4, 0};
+    a.socket.send(&send, 150);
+    receiver.join();
     sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_TRUE(received);
     EXPECT_EQ(receive.m_length, 4);
@@ -362,15 +361,21 @@ TEST(StreamSocket, SendToAPeerThatHasGoneAwayIsAnErrorNotASignal) {
 TEST(StreamSocket, SendToAPeerThatStopsReadingReturnsInsteadOfBlocking) {
     Connection c;
     ASSERT_NE(c.server, nullptr);
-    static char block[65536];
-    int result = 1;
-    int rounds = 0;
-    // Once the peer's window and our buffer are full, the wait times out (0). A blocking send
-    // would hang here for good.
-    while (result > 0 && rounds < 100000) {
-        result = c.server->send(block, sizeof(block), 20);
-        ++rounds;
-    }
+    int small = 16 * 1024;  // a send far larger than the buffer would block a blocking send
+    setsockopt(c.server->m_fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
+    static char block[1 << 20];
+    std::atomic<int> result{1};
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+        for (int rounds = 0; result > 0 && rounds < 100000; ++rounds)
+            result = c.server->send(block, sizeof(block), 20);
+        done = true;
+    });
+    for (int i = 0; i < 10000 && !done; ++i) Thread::sleep(1);
+    bool returned = done;
+    if (!returned) c.server->shutdownBoth();  // frees the blocked sender so the test can end
+    sender.join();
+    EXPECT_TRUE(returned) << "send blocked past its time-out";
     EXPECT_EQ(result, 0);
 }
 

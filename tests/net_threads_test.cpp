@@ -45,6 +45,11 @@ void* useStack(void* argument) {
     return nullptr;
 }
 
+void* storeTwo(void* argument) {
+    static_cast<std::atomic<int>*>(argument)->store(2);
+    return nullptr;
+}
+
 struct Counter {
     Mutex* mutex;
     int value = 0;
@@ -162,7 +167,7 @@ TEST(Thread, RunsOnASmallRequestedStack) {
 TEST(Thread, AStackRequestBelowTheSystemMinimumStillRuns) {
     std::atomic<int> result{-1};
     Thread t;
-    t.m_function = useStack;
+    t.m_function = storeTwo;  // the system minimum may be no more than a few pages
     t.m_argument = &result;
     t.m_stack_size = 1;
     ASSERT_TRUE(t.start());
