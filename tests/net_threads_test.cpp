@@ -219,4 +219,3 @@ TEST(MonotonicMillis, NeverGoesBackAndAdvancesAcrossASleep) {
     Thread::sleep(30);
     EXPECT_GE(monotonicMillis() - before, 25);
 }
-
