@@ -66,6 +66,10 @@ public:
     // The whole file in a new[] buffer of size + 1 bytes, zero-terminated; null when it cannot be
     // sized, allocated or read. The caller delete[]s it.
     char* load(int* size);
+    // The whole file with its $name placeholders filled from store ($demo, any case, from query)
+    // in a new[] buffer, zero-terminated and cut at the size the file and the store allow; *size
+    // is the bytes filled in. Null and *size 0 when it cannot be allocated. Caller delete[]s it.
+    char* loadWithValues(int* size, char* query, ConfigManager* store);
 
     FILE* m_file;
 };

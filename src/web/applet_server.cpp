@@ -1,19 +1,87 @@
 #include "web/applet_server.h"
 
-#include "net/net.h"
-#include "plugin/globals.h"
+#include <new>
 
-// Until the visitor service exists, connections are accepted and closed at once so that a
-// browser is not left hanging.
+#include "broadcast/connections.h"
+#include "net/net.h"
+#include "plugin/config.h"
+#include "plugin/globals.h"
+#include "plugin/host.h"
+#include "web/list.h"
+#include "web/visitor.h"
+
+std::atomic<int> g_refused_visitors{0};
+
+namespace {
+
+// Set by the accept thread at the first refusal of a burst, taken by the main thread.
+std::atomic<bool> s_refusal_to_report{false};
+std::atomic<int> s_refusal_limit{0};
+
+void reapFinished(List<Visitor>& visitors) {
+    visitors.removeIf([](Visitor* v) { return v->finished(); });
+}
+
+// Every visitor is told first and woken, then all are joined: one at a time, each stop would
+// wait for that visitor's read time-out.
+void stopAll(List<Visitor>& visitors) {
+    for (auto* e = visitors.head(); e; e = e->m_next) e->m_object->requestStop();
+    for (auto* e = visitors.head(); e; e = e->m_next) e->m_object->join();
+    visitors.clear();
+}
+
+void refuse(StreamSocket* connection, int limit, bool* refusing) {
+    connection->stop();
+    delete connection;
+    g_refused_visitors.fetch_add(1, std::memory_order_relaxed);
+    if (*refusing) return;  // logged once per burst
+    *refusing = true;
+    s_refusal_limit.store(limit, std::memory_order_relaxed);
+    s_refusal_to_report.store(true, std::memory_order_release);
+}
+
+void admit(List<Visitor>& visitors, StreamSocket* connection, bool* refusing) {
+    int limit = maxVisitors();
+    if (visitors.count() >= limit) reapFinished(visitors);  // one may have just ended
+    if (visitors.count() >= limit) return refuse(connection, limit, refusing);
+    *refusing = false;
+
+    bool has_room = g_connmgr.m_count.load() < g_connmgr.m_max.load();
+    Visitor* visitor = new (std::nothrow) Visitor(connection, has_room);
+    if (!visitor) {
+        connection->stop();
+        delete connection;
+        return;
+    }
+    // Not started or not listed: destroying it closes the connection (and stops the thread).
+    if (!visitor->start() || !visitors.append(visitor)) delete visitor;
+}
+
+}  // namespace
+
+int maxVisitors() {
+    return g_cfg.find("max_visitors") ? g_cfg.getInt("max_visitors") : DEFAULT_MAX_VISITORS;
+}
+
+void reportRefusedVisitors() {
+    if (!s_refusal_to_report.exchange(false, std::memory_order_acquire)) return;
+    LOG_ERROR("AppletSender :: %d web visitors at once, closing new connections",
+              s_refusal_limit.load(std::memory_order_relaxed));
+}
+
 void* AppletSender(void* arg) {
     Thread* self = static_cast<Thread*>(arg);
+    List<Visitor> visitors;
+    bool refusing = false;
     while (self->m_running) {
-        StreamSocket* visitor = nullptr;
+        Thread::sleep(ACCEPT_PAUSE_MS);
+        reapFinished(visitors);
+        StreamSocket* connection = nullptr;
         InetAddress peer;
-        if (g_tcp_socket.accept(&visitor, &peer, 1050) == 1) {
-            visitor->stop();
-            delete visitor;
-        }
+        int result = g_tcp_socket.accept(&connection, &peer, ACCEPT_WAIT_MS);
+        if (result == -2) break;  // the listening socket is closed or broken
+        if (result == 1) admit(visitors, connection, &refusing);
     }
+    stopAll(visitors);
     return nullptr;
 }

@@ -1,5 +1,25 @@
-// The applet web server: one thread accepting visitors on g_tcp_socket.
+// The applet web server: one thread accepting visitors on g_tcp_socket, one thread per visitor
+// (web/visitor.h) answering requests from the plugin folder.
 #pragma once
 
-// Thread function of g_tcp_thread; its argument is the Thread object itself.
+#include <atomic>
+
+constexpr int DEFAULT_MAX_VISITORS = 64;  // key max_visitors: live visitors at once
+// The accept loop's pause and wait per pass: a stop request is noticed within both together,
+// and every pass reaps the visitors that have finished.
+constexpr int ACCEPT_PAUSE_MS = 50;
+constexpr int ACCEPT_WAIT_MS = 200;
+
+// Thread function of g_tcp_thread; its argument is the Thread object itself. Ends when its flag
+// is cleared or the listening socket fails, after stopping and freeing every visitor.
 void* AppletSender(void* thread);
+
+// max_visitors from the configuration store, DEFAULT_MAX_VISITORS when the key is absent.
+int maxVisitors();
+
+// Main thread, once a frame: logs one line when the visitor limit has started refusing
+// connections since the last call (one line per burst: the accept thread cannot log itself).
+void reportRefusedVisitors();
+
+// Connections closed at once because the limit was reached, since the plugin was loaded.
+extern std::atomic<int> g_refused_visitors;

@@ -1,0 +1,192 @@
+#include "web/response.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "plugin/config.h"
+#include "plugin/host.h"
+#include "web/request.h"
+
+namespace {
+
+struct MimeRow {
+    const char* m_extension;
+    const char* m_type;
+};
+
+// Searched in this order. ".css" as text/html is what the viewer's pages have always been given.
+constexpr MimeRow MIME_TABLE[] = {
+    {".html", "text/html"},
+    {".jar", "application/java-archive;charset=ISO-8859-1"},
+    {".png", "image/png"},
+    {".jpg", "image/jpeg"},
+    {".jpeg", "image/jpeg"},
+    {".gif", "image/gif"},
+    {".css", "text/html"},
+    {".kdem", "application/octet-stream"},
+};
+
+constexpr const char* HEADER_FORMAT =
+    "HTTP/1.1 %s\nDate: %s\nCache-Control: no-store, no-cache, must-revalidate\n"
+    "Server: Kovi TV\nContent-Length: %d\nConnection: Keep-Alive\nContent-Type: %s\n\n";
+
+constexpr const char* WEEKDAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+int64_t floorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Proleptic Gregorian date of a day count from 1970-01-01 (H. Hinnant's civil_from_days).
+void civilFromDays(int64_t days, int64_t* year, int* month, int* day) {
+    days += 719468;
+    int64_t era = floorDiv(days, 146097);
+    int64_t doe = days - era * 146097;
+    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    int64_t mp = (5 * doy + 2) / 153;
+    *day = int(doy - (153 * mp + 2) / 5 + 1);
+    *month = int(mp < 10 ? mp + 3 : mp - 9);
+    *year = yoe + era * 400 + (*month <= 2);
+}
+
+bool isDeviceName(const char* part, size_t length) {
+    // The name counts up to its first dot: "nul.html" is the device too.
+    const char* dot = static_cast<const char*>(memchr(part, '.', length));
+    size_t stem = dot ? size_t(dot - part) : length;
+    char upper[5] = {0};
+    if (stem < 3 || stem > 4) return false;
+    for (size_t i = 0; i < stem; ++i)
+        upper[i] = (part[i] >= 'a' && part[i] <= 'z') ? char(part[i] - 32) : part[i];
+    if (stem == 3)
+        return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") ||
+               !strcmp(upper, "NUL");
+    return (!strncmp(upper, "COM", 3) || !strncmp(upper, "LPT", 3)) && upper[3] >= '1' &&
+           upper[3] <= '9';
+}
+
+// Opens a regular file for reading and gives its size. A folder opens on Linux and then fails
+// to read; a size beyond the header's decimal int cannot be announced.
+FILE* openServedFile(const char* name, int* size) {
+    FILE* file = fopen(name, "rb");
+    if (!file) return nullptr;
+    long length = -1;
+    if (fseek(file, 0, SEEK_END) == 0) length = ftell(file);
+    rewind(file);
+    bool readable = length >= 0 && length <= INT_MAX - 1;
+    if (readable && getc(file) == EOF && ferror(file)) readable = false;
+    if (!readable) {
+        fclose(file);
+        return nullptr;
+    }
+    rewind(file);
+    *size = int(length);
+    return file;
+}
+
+bool sendHeader(StreamSocket* connection, const char* status, int length, const char* type) {
+    char date[DATE_MAX + 1];
+    char header[HEADER_MAX + 1];
+    if (!formatHttpDate(int64_t(time(nullptr)), date, sizeof(date))) date[0] = '\0';
+    int n = formatResponseHeader(header, sizeof(header), status, date, length, type);
+    return n > 0 && sendAll(connection, header, n);
+}
+
+// Sends exactly the announced length: a file that grows meanwhile (a demo being recorded) must
+// not spill into the next response, and one that shrinks cannot keep the promise at all.
+bool sendRaw(StreamSocket* connection, FILE* file, int length) {
+    char block[RAW_READ_SIZE];
+    int left = length;
+    while (left > 0) {
+        size_t want = left < RAW_READ_SIZE ? size_t(left) : size_t(RAW_READ_SIZE);
+        size_t got = fread(block, 1, want, file);
+        if (got == 0) return false;  // ended early: the client would wait for the rest
+        if (!sendAll(connection, block, int(got))) return false;
+        left -= int(got);
+    }
+    return true;
+}
+
+bool sendFilled(StreamSocket* connection, const char* content, int length) {
+    for (int sent = 0; sent < length; sent += FILLED_PIECE_SIZE) {
+        int piece = length - sent < FILLED_PIECE_SIZE ? length - sent : FILLED_PIECE_SIZE;
+        if (!sendAll(connection, content + sent, piece)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* mimeType(const char* path) {
+    size_t length = strlen(path);
+    for (const MimeRow& row : MIME_TABLE) {
+        const char* found = strstr(path, row.m_extension);
+        if (found && size_t(found - path) + strlen(row.m_extension) == length) return row.m_type;
+    }
+    return "text/html";
+}
+
+bool formatHttpDate(int64_t seconds, char* out, int size) {
+    int64_t days = floorDiv(seconds, 86400);
+    int64_t rest = seconds - days * 86400;
+    int64_t year;
+    int month, day;
+    civilFromDays(days, &year, &month, &day);
+    int weekday = int(((days + 4) % 7 + 7) % 7);  // 1970-01-01 was a Thursday
+    int n = snprintf(out, size_t(size), "%s, %02d %s %04lld %02d:%02d:%02d GMT", WEEKDAYS[weekday],
+                     day, MONTHS[month - 1], static_cast<long long>(year), int(rest / 3600),
+                     int(rest / 60 % 60), int(rest % 60));
+    return n > 0 && n < size;
+}
+
+int formatResponseHeader(char* out, int size, const char* status, const char* date,
+                         int content_length, const char* content_type) {
+    int n = snprintf(out, size_t(size), HEADER_FORMAT, status, date, content_length, content_type);
+    return (n > 0 && n < size) ? n : -1;
+}
+
+bool isServablePath(const char* path) {
+    if (path[0] != '/') return false;
+    for (const char* part = path; *part;) {
+        while (*part == '/') ++part;
+        size_t length = strcspn(part, "/");
+        if (isDeviceName(part, length)) return false;
+        part += length;
+    }
+    return true;
+}
+
+bool sendAll(StreamSocket* connection, const char* data, int length) {
+    while (length > 0) {
+        int sent = connection->send(data, length, WEB_TIMEOUT_MS);
+        if (sent <= 0) return false;
+        data += sent;
+        length -= sent;
+    }
+    return true;
+}
+
+bool sendFile(StreamSocket* connection, const char* path, char* query) {
+    const char* type = mimeType(path);
+    const char* dir = g_cfg.getString("dir");
+    char name[FILE_NAME_MAX + 1];
+    int name_length = snprintf(name, sizeof(name), "%s/%s%s", g_gamedir, dir ? dir : "", path);
+    int size = 0;
+    FILE* opened = nullptr;
+    // A cut name would name another file.
+    if (isServablePath(path) && name_length > 0 && name_length <= FILE_NAME_MAX)
+        opened = openServedFile(name, &size);
+    BinFile file(opened);
+    if (!file.opened()) return sendHeader(connection, "404 Not Found", 0, "text/html");
+
+    if (!query)
+        return sendHeader(connection, "200 OK", size, type) && sendRaw(connection, file.m_file, size);
+
+    int filled_size = 0;
+    char* filled = file.loadWithValues(&filled_size, query, &g_cfg);
+    bool complete = sendHeader(connection, "200 OK", filled_size, type) &&
+                    sendFilled(connection, filled, filled_size);
+    delete[] filled;
+    return complete;
+}

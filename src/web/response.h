@@ -1,0 +1,38 @@
+// Answering one request with one file of the plugin folder: the fixed header, the MIME table,
+// raw files streamed in 2048-byte reads, the start page filled from the configuration store.
+#pragma once
+
+#include <cstdint>
+
+#include "net/net.h"
+
+constexpr int FILE_NAME_MAX = 2047;   // a longer file name is answered as missing
+constexpr int HEADER_MAX = 2047;
+constexpr int DATE_MAX = 63;
+constexpr int RAW_READ_SIZE = 2048;   // raw files are never loaded whole
+constexpr int FILLED_PIECE_SIZE = 1024;
+
+// Content type of the first table row whose extension (first occurrence, case-sensitive) ends
+// the path; "text/html" when none does.
+const char* mimeType(const char* path);
+
+// "Thu, 01 Jan 1970 00:00:00 GMT" for seconds since 1970 (UTC); false when it does not fit.
+// Formatted by hand: gmtime's shared buffer is not safe on many visitor threads.
+bool formatHttpDate(int64_t seconds, char* out, int size);
+
+// The response header; its length, or -1 when it does not fit in size - 1 characters.
+int formatResponseHeader(char* out, int size, const char* status, const char* date,
+                         int content_length, const char* content_type);
+
+// True when the path may name a served file: it starts with '/' (the folder and the path are
+// joined without a separator) and no part of it is a Windows device name (CON, NUL, COM1...),
+// which would open a device instead of a file.
+bool isServablePath(const char* path);
+
+// Sends data whole, continuing after short sends; false when a send fails or times out.
+bool sendAll(StreamSocket* connection, const char* data, int length);
+
+// Answers one request: the file <game>/<dir><path>, as stored when query is null, else filled
+// with the query and the configuration store. A missing, unreadable or folder name gets the 404
+// header. True when a complete response went out and the connection can serve the next request.
+bool sendFile(StreamSocket* connection, const char* path, char* query);

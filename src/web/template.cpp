@@ -1,0 +1,121 @@
+// Filling the start page: BinFile::loadWithValues.
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "plugin/config.h"
+
+namespace {
+
+constexpr int MIN_NAME_LENGTH = 4;  // "demo" is always recognised
+
+bool isNameChar(int c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool isDemo(const char* name, int length) {
+    static const char DEMO[] = "demo";
+    if (length != 4) return false;
+    for (int i = 0; i < 4; ++i) {
+        char c = (name[i] >= 'A' && name[i] <= 'Z') ? char(name[i] + 32) : name[i];
+        if (c != DEMO[i]) return false;
+    }
+    return true;
+}
+
+// A collected name may hold any byte (a backslash takes one), so it is compared by length.
+const char* valueOf(const ConfigManager* store, const char* name, int length) {
+    for (ConfigManager::Entry* e = store->head(); e; e = e->m_next.load(std::memory_order_acquire)) {
+        if (strlen(e->m_key) != size_t(length) || memcmp(e->m_key, name, size_t(length)) != 0)
+            continue;
+        const char* value = e->m_value.load(std::memory_order_acquire);
+        return value ? value : "";  // an entry is published a moment before its first value
+    }
+    return nullptr;
+}
+
+// The store's sizes, walked here rather than read from its counters: the main thread updates
+// those without synchronisation, while key texts and value lengths are safe to read.
+void measureStore(const ConfigManager* store, int* longest_key, long long* text_size) {
+    *longest_key = 0;
+    *text_size = 0;
+    for (ConfigManager::Entry* e = store->head(); e; e = e->m_next.load(std::memory_order_acquire)) {
+        int key_length = int(strlen(e->m_key));
+        if (key_length > *longest_key) *longest_key = key_length;
+        *text_size += e->m_length.load(std::memory_order_relaxed) + 1;
+    }
+}
+
+// Output with a fixed capacity; what does not fit is dropped.
+struct Output {
+    char* m_data;
+    int m_capacity;
+    int m_size = 0;
+
+    bool full() const { return m_size >= m_capacity; }
+    void put(char c) {
+        if (!full()) m_data[m_size++] = c;
+    }
+    void put(const char* text, int length) {
+        for (int i = 0; i < length && !full(); ++i) m_data[m_size++] = text[i];
+    }
+};
+
+}  // namespace
+
+char* BinFile::loadWithValues(int* size, char* query, ConfigManager* store) {
+    *size = 0;
+    if (!m_file || !store || fseek(m_file, 0, SEEK_END) != 0) return nullptr;
+    long file_size = ftell(m_file);
+    rewind(m_file);
+    if (file_size < 0) return nullptr;
+
+    int name_max;
+    long long text_size;
+    measureStore(store, &name_max, &text_size);
+    if (name_max < MIN_NAME_LENGTH) name_max = MIN_NAME_LENGTH;
+    long long capacity = static_cast<long long>(file_size) + 4 * text_size;
+    if (capacity > INT_MAX - 1) return nullptr;  // the length goes out as a decimal int
+
+    Output out{new (std::nothrow) char[size_t(capacity) + 1], int(capacity)};
+    char* name = new (std::nothrow) char[size_t(name_max) + 2];
+    if (!out.m_data || !name) {
+        delete[] out.m_data;
+        delete[] name;
+        return nullptr;
+    }
+
+    const char* demo = query ? query : "";
+    int pending = EOF;  // the character that ended a name, still to be handled as text
+    bool at_end = false;
+    while (!at_end && !out.full()) {
+        int c = pending != EOF ? pending : getc(m_file);
+        pending = EOF;
+        if (c == EOF) break;
+        if (c != '$') {
+            out.put(char(c));
+            continue;
+        }
+        int length = 0;
+        while (length < name_max) {
+            int d = getc(m_file);
+            if (d == '\\') d = getc(m_file);  // takes the next character, whatever it is
+            else if (d != EOF && !isNameChar(d)) pending = d;
+            if (d == EOF) at_end = true;
+            if (d == EOF || pending != EOF) break;
+            name[length++] = char(d);
+        }
+        if (isDemo(name, length)) {
+            out.put(demo, int(strlen(demo)));
+        } else if (const char* value = valueOf(store, name, length)) {
+            out.put(value, int(strlen(value)));
+        } else {
+            out.put('$');
+            out.put(name, length);
+        }
+    }
+    out.m_data[out.m_size] = '\0';
+    *size = out.m_size;
+    delete[] name;
+    return out.m_data;
+}

@@ -1,0 +1,49 @@
+#include "web/visitor.h"
+
+#include <cstring>
+
+#include "web/request.h"
+#include "web/response.h"
+
+Visitor::Visitor(StreamSocket* socket, bool has_room) : m_socket(socket), m_hasRoom(has_room) {
+    m_function = VisitorService;
+    m_argument = this;
+    m_stack_size = VISITOR_STACK_SIZE;
+}
+
+Visitor::~Visitor() {
+    if (m_joinable && !finished()) requestStop();
+    stop();  // no pause for a thread that has already returned
+    if (m_socket) {
+        m_socket->stop();
+        delete m_socket;
+    }
+}
+
+void Visitor::requestStop() {
+    m_running.store(false, std::memory_order_relaxed);
+    if (m_socket) m_socket->shutdownBoth();
+}
+
+void* VisitorService(void* argument) {
+    Visitor* self = static_cast<Visitor*>(argument);
+    char buffer[REQUEST_BUFFER_SIZE];
+    RequestCarry carry;
+    while (self->m_running) {
+        char* path;
+        char* query;
+        if (getRequestedFile(self->m_socket, &path, &query, buffer, sizeof(buffer), &carry) != 0)
+            break;  // silent, closed, refused or malformed: no answer
+        const char* file = path;
+        char* fill = nullptr;  // only the start page is filled
+        if (strcmp(path, "/") == 0) {
+            file = self->m_hasRoom ? "/index.html" : "/toomany.html";
+            fill = query;
+        }
+        if (!sendFile(self->m_socket, file, fill)) break;  // a broken response ends the connection
+    }
+    // Closing is left to the accept loop after the join: a descriptor closed here could be
+    // reused at once by another socket that the accept loop's shutdown would then hit.
+    self->m_socket->shutdownBoth();
+    return nullptr;
+}
