@@ -191,6 +191,8 @@ void SetClientKeyValue(int client, char* info, char* key, char* value) {
     (void)client;
     SetKeyValue(info, key, value);
 }
+edict_t* CreateEntity() { return g_host->createEntity(); }
+void RemoveEntity(edict_t* e) { g_host->removeEntity(e); }
 
 int GetPlayerUserId(edict_t* e) { return e ? g_host->edictIndex(e) : -1; }
 const char* GetPlayerAuthId(edict_t* e) {
@@ -206,6 +208,15 @@ void ClientPrintf(edict_t*, PRINT_TYPE, const char* text) { g_host->print(text ?
 
 }  // namespace
 
+void SimHost::setInfoKey(int client, const char* key, const char* value) {
+    if (client < 1 || client >= int(m_info.size()) || !key || !value) return;
+    setInfo(m_info[size_t(client)].data(), key, value);
+}
+
+void SimHost::clearInfo(int client) {
+    if (client >= 1 && client < int(m_info.size())) m_info[size_t(client)].assign(INFO_SIZE, '\0');
+}
+
 void SimHost::registerEngineTable() {
     enginefuncs_t& t = m_engine;
     t.pfnPrecacheModel = PrecacheModel;
@@ -214,6 +225,8 @@ void SimHost::registerEngineTable() {
     t.pfnModelIndex = ModelIndex;
     t.pfnSetSize = SetSize;
     t.pfnSetOrigin = SetOrigin;
+    t.pfnCreateEntity = CreateEntity;
+    t.pfnRemoveEntity = RemoveEntity;
     t.pfnEmitSound = ::EmitSound;
     t.pfnServerCommand = ServerCommand;
     t.pfnServerExecute = ServerExecute;

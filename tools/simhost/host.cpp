@@ -167,6 +167,33 @@ char* SimHost::infoBuffer(int client) {
     return m_info[size_t(client)].data();
 }
 
+edict_t* SimHost::createEntity() {
+    const float now = m_globals.time;
+    for (int i = 1 + m_options.max_clients; i < m_num_edicts; ++i) {
+        edict_t* e = &m_edicts[i];
+        if (!e->free || now - e->freetime <= 0.5f) continue;  // clients may still show the old one
+        int serial = e->serialnumber;
+        memset(e, 0, sizeof(*e));
+        e->serialnumber = serial + 1;
+        e->v.pContainingEntity = e;
+        return e;
+    }
+    if (m_num_edicts >= MAX_EDICTS) return nullptr;
+    edict_t* e = &m_edicts[m_num_edicts++];
+    memset(e, 0, sizeof(*e));
+    e->v.pContainingEntity = e;
+    return e;
+}
+
+void SimHost::removeEntity(edict_t* e) {
+    if (!e || e->free || edictIndex(e) <= m_options.max_clients) return;  // players stay
+    int serial = e->serialnumber;
+    memset(e, 0, sizeof(*e));
+    e->serialnumber = serial;
+    e->free = 1;
+    e->freetime = m_globals.time;
+}
+
 int SimHost::userMessageId(const char* name) const {
     for (auto& m : m_messages)
         if (m.first == name) return m.second;
@@ -202,10 +229,14 @@ auto SimHost::dispatch(const char* name, const Table* pre, const Table* post, co
     };
     run(pre, "pre");
     if (m_meta_globals.status != MRES_SUPERCEDE && (real.*member)) {
+        // The game calls the engine from inside its functions; Metamod keeps the outer call's
+        // globals across such nested hooked calls.
+        meta_globals_t outer = m_meta_globals;
         if constexpr (std::is_void_v<R>)
             (real.*member)(args...);
         else
             orig = (real.*member)(args...);
+        m_meta_globals = outer;
     }
     run(post, "post");
     if constexpr (!std::is_void_v<R>)
@@ -401,6 +432,7 @@ void SimHost::activateMap(const std::string& map) {
     m_globals.mapname = allocString(map.c_str());
     m_globals.maxClients = m_options.max_clients;
     m_globals.maxEntities = MAX_EDICTS;
+    m_num_edicts = 1 + m_options.max_clients;
     m_game_logic->worldSpawn();
     dispatch("ServerActivate", m_dll_pre, m_dll_post, m_game, &DLL_FUNCTIONS::pfnServerActivate,
              m_edicts, 1 + m_options.max_clients, m_options.max_clients);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "match.h"
 #include "simhost.h"
 
 namespace {
@@ -24,6 +25,15 @@ const char* kUsage =
     "  --speed X            game seconds per real second; 0 runs as fast as possible (default 1)\n"
     "  --fps N              server frames per game second (default 100)\n"
     "  --max-clients N      player slots, 1 to 32 (default 32)\n"
+    "  --players N          bots playing a scripted Counter-Strike match, 0 to 32 and at most\n"
+    "                       --max-clients; 0 runs the bare game with nobody on it (default 10)\n"
+    "  --seed S             the match's random seed: the same seed plays the same match\n"
+    "                       (default 1)\n"
+    "  --match-length R     rounds to play on each map; then the server changes to the next\n"
+    "                       --map, and after the last one quits (unless --duration is given,\n"
+    "                       when the map cycle starts over). 0: no limit (default)\n"
+    "  --trace FILE         write one JSON line per match event (joins, leaves, teams, names,\n"
+    "                       spawns, kills, chat, radio, rounds, bomb, grenades) with game time\n"
     "  --cvar NAME=VALUE    set a server variable before loading (e.g. net_address=1.2.3.4:27015)\n"
     "  --localinfo KEY=VAL  set a server local information key (e.g. kovitvcfg=my.ini)\n"
     "  --exec CMD           run a console command after the first map starts; \"@T CMD\" runs it\n"
@@ -34,6 +44,10 @@ const char* kUsage =
     "\n"
     "Console commands: the plugin's own (kovitv ...), changelevel MAP, quit, and NAME [VALUE]\n"
     "to read or set a server variable.\n"
+    "\n"
+    "The match is played on a small map of its own whatever the map's name: terrorists start\n"
+    "in the south-west, counter-terrorists in the north-east, bomb site A lies south-east and\n"
+    "B north-west. mp_freezetime (3), mp_roundtime (1.75) and mp_c4timer (35) set the rounds.\n"
     "\n"
     "Exit status: 0 clean run; 1 the plugin could not be loaded, attached or detached; 2 bad\n"
     "command line; 3 a hook left Metamod's result unset or tried to change the game.\n";
@@ -64,6 +78,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> maps;
     std::vector<Timed> commands;
     double map_time = 0.0, duration = 0.0;
+    MatchOptions match_options;
     bool read_stdin = true;
 
     for (int i = 1; i < argc; ++i) {
@@ -104,6 +119,17 @@ int main(int argc, char** argv) {
             options.max_clients = atoi(v);
             if (options.max_clients < 1 || options.max_clients > 32)
                 return usageError("--max-clients must be 1 to 32");
+        } else if (arg == "--players") {
+            match_options.players = atoi(v);
+            if (match_options.players < 0 || match_options.players > 32)
+                return usageError("--players must be 0 to 32");
+        } else if (arg == "--seed") {
+            match_options.seed = strtoull(v, nullptr, 10);
+        } else if (arg == "--match-length") {
+            match_options.rounds_per_map = atoi(v);
+            if (match_options.rounds_per_map < 0) return usageError("--match-length must be 0 or more");
+        } else if (arg == "--trace") {
+            match_options.trace_path = v;
         } else if (arg == "--cvar" && splitPair(v, &key, &val)) {
             options.cvars[key] = val;
         } else if (arg == "--localinfo" && splitPair(v, &key, &val)) {
@@ -122,6 +148,8 @@ int main(int argc, char** argv) {
         }
     }
     if (maps.empty()) maps.emplace_back("de_kovi");
+    if (match_options.players > options.max_clients)
+        return usageError("--players cannot exceed --max-clients");
     if (plugin_path.find_first_of("/\\") == std::string::npos) {
         // The default plugin sits beside this program.
         std::string self = argv[0];
@@ -132,6 +160,12 @@ int main(int argc, char** argv) {
 
     initSocketLibrary();
     SimHost host(options);
+    Match* match = nullptr;
+    if (match_options.players > 0) {
+        match = new Match(host, match_options);
+        host.setGame(match);  // the host owns it from here
+        if (!match_options.trace_path.empty() && !match->traceOpen()) return 2;
+    }
     PluginEntryPoints entry;
     std::string error;
     if (!loadPluginLibrary(plugin_path, &entry, &error)) {
@@ -168,7 +202,17 @@ int main(int argc, char** argv) {
         bool timed_left = next_command < commands.size();
         if (host.quitRequested()) break;
         if (duration > 0.0 && elapsed >= duration - 1e-6) break;
-        if (duration <= 0.0 && !stdin_open && !timed_left && map_time <= 0.0) break;
+        bool match_limited = match && match_options.rounds_per_map > 0;
+        if (duration <= 0.0 && !stdin_open && !timed_left && map_time <= 0.0 && !match_limited)
+            break;
+        if (match && match->mapDone()) {
+            if (duration <= 0.0 && map_index + 1 >= maps.size()) break;
+            map_index = (map_index + 1) % maps.size();
+            host.activateMap(maps[map_index]);
+            running_map = host.mapName();
+            map_elapsed = 0.0;
+            continue;
+        }
         if (map_time > 0.0 && map_elapsed >= map_time - 1e-6) {
             if (duration <= 0.0 && map_index + 1 >= maps.size() && !timed_left) break;
             map_index = (map_index + 1) % maps.size();

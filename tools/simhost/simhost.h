@@ -79,6 +79,14 @@ public:
     int userMessageId(const char* name) const;            // Metamod's GetUserMsgID
     const SimOptions& options() const { return m_options; }
     char* infoBuffer(int client);  // 0: the server's localinfo
+    // The engine's SetClientKeyValue: sets (or with an empty value removes) one key; no hook runs.
+    void setInfoKey(int client, const char* key, const char* value);
+    void clearInfo(int client);  // a dropped client's buffer
+    // The engine's CreateEntity and RemoveEntity for entities beyond the players. A freed edict is
+    // only given out again half a second after its removal, as the engine does; null when full.
+    edict_t* createEntity();
+    void removeEntity(edict_t* e);
+    int entityCount() const { return m_num_edicts; }  // edicts handed out since the map started
 
     // Game-side calls into the engine, dispatched through the plugin's engine hooks.
     void messageBegin(int dest, int type, const float* origin, edict_t* ed);
@@ -158,6 +166,7 @@ private:
 
     globalvars_t m_globals{};
     edict_t* m_edicts = nullptr;
+    int m_num_edicts = 0;  // the world, the player slots, then every entity given out this map
     char* m_strings = nullptr;  // one arena, so every string_t stays within 4 GiB of the base
     size_t m_strings_used = 0;
     Game* m_game_logic = nullptr;
