@@ -30,14 +30,16 @@ void stopAll(List<Visitor>& visitors) {
     visitors.clear();
 }
 
+// Counted before the close, so that whoever sees the close also sees the count.
 void refuse(StreamSocket* connection, int limit, bool* refusing) {
+    g_refused_visitors.fetch_add(1, std::memory_order_release);
+    if (!*refusing) {  // logged once per burst
+        *refusing = true;
+        s_refusal_limit.store(limit, std::memory_order_relaxed);
+        s_refusal_to_report.store(true, std::memory_order_release);
+    }
     connection->stop();
     delete connection;
-    g_refused_visitors.fetch_add(1, std::memory_order_relaxed);
-    if (*refusing) return;  // logged once per burst
-    *refusing = true;
-    s_refusal_limit.store(limit, std::memory_order_relaxed);
-    s_refusal_to_report.store(true, std::memory_order_release);
 }
 
 void admit(List<Visitor>& visitors, StreamSocket* connection, bool* refusing) {

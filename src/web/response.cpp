@@ -85,32 +85,51 @@ FILE* openServedFile(const char* name, int* size) {
     return file;
 }
 
-bool sendHeader(StreamSocket* connection, const char* status, int length, const char* type) {
-    char date[DATE_MAX + 1];
-    char header[HEADER_MAX + 1];
-    if (!formatHttpDate(int64_t(time(nullptr)), date, sizeof(date))) date[0] = '\0';
-    int n = formatResponseHeader(header, sizeof(header), status, date, length, type);
-    return n > 0 && sendAll(connection, header, n);
-}
+// The header and the start of the content go out in one send: a header sent alone, then a small
+// body, meets Nagle's algorithm and the peer's delayed acknowledgement and waits 40 ms or more.
+struct Response {
+    char m_data[HEADER_MAX + 1 + RAW_READ_SIZE];
+    int m_header = 0;  // header bytes at the start of m_data; -1 when it did not fit
+
+    Response(const char* status, int length, const char* type) {
+        char date[DATE_MAX + 1];
+        if (!formatHttpDate(int64_t(time(nullptr)), date, sizeof(date))) date[0] = '\0';
+        m_header = formatResponseHeader(m_data, HEADER_MAX + 1, status, date, length, type);
+    }
+    char* room() { return m_data + m_header; }
+    // Sends the header with `extra` bytes already placed after it.
+    bool send(StreamSocket* connection, int extra) {
+        return m_header > 0 && sendAll(connection, m_data, m_header + extra);
+    }
+};
 
 // Sends exactly the announced length: a file that grows meanwhile (a demo being recorded) must
 // not spill into the next response, and one that shrinks cannot keep the promise at all.
-bool sendRaw(StreamSocket* connection, FILE* file, int length) {
-    char block[RAW_READ_SIZE];
+bool sendRaw(StreamSocket* connection, FILE* file, int length, const char* type) {
+    Response response("200 OK", length, type);
+    char* block = response.room();
+    bool first = true;
     int left = length;
-    while (left > 0) {
+    do {
         size_t want = left < RAW_READ_SIZE ? size_t(left) : size_t(RAW_READ_SIZE);
-        size_t got = fread(block, 1, want, file);
-        if (got == 0) return false;  // ended early: the client would wait for the rest
-        if (!sendAll(connection, block, int(got))) return false;
+        size_t got = want ? fread(block, 1, want, file) : 0;
+        if (got == 0 && want) return false;  // ended early: the client would wait for the rest
+        bool sent = first ? response.send(connection, int(got)) : sendAll(connection, block, int(got));
+        if (!sent) return false;
+        first = false;
+        block = response.m_data;  // later blocks need no room for the header
         left -= int(got);
-    }
+    } while (left > 0);
     return true;
 }
 
-bool sendFilled(StreamSocket* connection, const char* content, int length) {
-    for (int sent = 0; sent < length; sent += FILLED_PIECE_SIZE) {
-        int piece = length - sent < FILLED_PIECE_SIZE ? length - sent : FILLED_PIECE_SIZE;
+bool sendFilled(StreamSocket* connection, const char* content, int length, const char* type) {
+    Response response("200 OK", length, type);
+    int piece = length < FILLED_PIECE_SIZE ? length : FILLED_PIECE_SIZE;
+    if (piece > 0) memcpy(response.room(), content, size_t(piece));
+    if (!response.send(connection, piece)) return false;
+    for (int sent = piece; sent < length; sent += FILLED_PIECE_SIZE) {
+        piece = length - sent < FILLED_PIECE_SIZE ? length - sent : FILLED_PIECE_SIZE;
         if (!sendAll(connection, content + sent, piece)) return false;
     }
     return true;
@@ -178,15 +197,12 @@ bool sendFile(StreamSocket* connection, const char* path, char* query) {
     if (isServablePath(path) && name_length > 0 && name_length <= FILE_NAME_MAX)
         opened = openServedFile(name, &size);
     BinFile file(opened);
-    if (!file.opened()) return sendHeader(connection, "404 Not Found", 0, "text/html");
-
-    if (!query)
-        return sendHeader(connection, "200 OK", size, type) && sendRaw(connection, file.m_file, size);
+    if (!file.opened()) return Response("404 Not Found", 0, "text/html").send(connection, 0);
+    if (!query) return sendRaw(connection, file.m_file, size, type);
 
     int filled_size = 0;
     char* filled = file.loadWithValues(&filled_size, query, &g_cfg);
-    bool complete = sendHeader(connection, "200 OK", filled_size, type) &&
-                    sendFilled(connection, filled, filled_size);
+    bool complete = sendFilled(connection, filled, filled_size, type);
     delete[] filled;
     return complete;
 }

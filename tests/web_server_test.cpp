@@ -1,0 +1,461 @@
+// The applet web server inside simhost, with real clients: curl, and plain sockets for what curl
+// will not send. Only 127.0.0.1 and ports the system picks.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/net.h"
+#include "plugin/config.h"
+#include "plugin/globals.h"
+#include "broadcast/connections.h"
+#include "test_host.h"
+#include "web/applet_server.h"
+
+namespace {
+
+// A plain client connection; bytes of a later response read early are kept for it.
+class Client {
+public:
+    explicit Client(int port) : m_fd(socket(AF_INET, SOCK_STREAM, 0)) {
+        timeval limit{10, 0};  // no test may hang on a silent server
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_connected = connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+    }
+    ~Client() { close(m_fd); }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    bool connected() const { return m_connected; }
+    bool send(const std::string& bytes) {
+        return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+    }
+    void endWriting() { shutdown(m_fd, SHUT_WR); }
+
+    // One response: header up to the empty line, then Content-Length bytes. False on a close,
+    // a time-out or a header without a length.
+    bool read(std::string* header, std::string* body) {
+        size_t end;
+        while ((end = m_pending.find("\n\n")) == std::string::npos)
+            if (!fill()) return false;
+        *header = m_pending.substr(0, end + 2);
+        m_pending.erase(0, end + 2);
+        size_t at = header->find("Content-Length: ");
+        if (at == std::string::npos) return false;
+        size_t length = std::stoul(header->substr(at + 16));
+        while (m_pending.size() < length)
+            if (!fill()) return false;
+        *body = m_pending.substr(0, length);
+        m_pending.erase(0, length);
+        return true;
+    }
+    std::string get(const std::string& path) {
+        std::string header, body;
+        if (!send("GET " + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n")) return "(send failed)";
+        return read(&header, &body) ? body : "(no response)";
+    }
+    // True when the server closes the connection before sending anything.
+    bool closedWithoutAnswer() {
+        char byte;
+        ssize_t n = recv(m_fd, &byte, 1, 0);
+        // A close with our bytes still unread in the server arrives as a reset.
+        return m_pending.empty() && (n == 0 || (n < 0 && errno == ECONNRESET));
+    }
+
+private:
+    bool fill() {
+        char buffer[8192];
+        ssize_t n = recv(m_fd, buffer, sizeof(buffer), 0);
+        if (n <= 0) return false;
+        m_pending.append(buffer, size_t(n));
+        return true;
+    }
+
+    int m_fd;
+    bool m_connected = false;
+    std::string m_pending;
+};
+
+std::string headerField(const std::string& header, const std::string& name) {
+    size_t at = header.find("\n" + name + ": ");
+    if (at == std::string::npos) return "(absent)";
+    at += name.size() + 3;
+    return header.substr(at, header.find('\n', at) - at);
+}
+
+// The header with its date (which changes) replaced by D.
+std::string withoutDate(std::string header) {
+    size_t at = header.find("\nDate: ");
+    if (at != std::string::npos) header.replace(at + 7, header.find('\n', at + 1) - at - 7, "D");
+    return header;
+}
+
+template <typename Condition>
+bool waitFor(Condition condition, int limit_ms = 10000) {
+    int64_t deadline = monotonicMillis() + limit_ms;
+    while (!condition()) {
+        if (monotonicMillis() > deadline) return false;
+        Thread::sleep(10);
+    }
+    return true;
+}
+
+const char* const kIndex = "<p>$adv|$width|$Width|$demo|$missing|$ x</p>\n";
+
+std::string bytesOf(size_t size) {
+    std::string data(size, '\0');
+    uint32_t x = 12345;
+    for (char& c : data) {
+        x = x * 1103515245u + 12345u;
+        c = char(x >> 24);
+    }
+    return data;
+}
+
+class WebServer : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    SimOptions options = scratchOptions(dir);
+    std::unique_ptr<InProcessHost> h;
+    int port = 0;
+
+    void start(const std::string& config = "") {
+        dir.write("addons/kovitv/config.ini", "udp_port " + std::to_string(freeUdpPort()) +
+                                                  "\ntcp_queue 128\n" + config);
+        page("index.html", kIndex);
+        page("toomany.html", "full:$max_spec|$demo\n");
+        page("style.css", "p {}");
+        page("a.gif", "GIF89a");
+        page("a.gif.gif", "GIF89a twice");
+        page("kovitv.jar", "PK");
+        page("x.kdem", "\x02");
+        page("sub/inner.html", "inner");
+        dir.write("addons/kovitvindex.html", "beside the folder");
+        h = std::make_unique<InProcessHost>(options);
+        ASSERT_TRUE(h->load());
+        const std::string& address = options.cvars.at("net_address");
+        port = atoi(address.c_str() + address.find(':') + 1);
+        ASSERT_TRUE(g_tcp_thread.running()) << h->text();
+    }
+    void page(const std::string& name, const std::string& content) {
+        dir.write("addons/kovitv/" + name, content);
+    }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port) + path;
+    }
+    RunResult curl(const std::string& arguments) {
+        return runProgram("curl -s --max-time 20 " + arguments);
+    }
+    std::string filledIndex(const std::string& demo) const {
+        return "<p>You are watching KOVI TV|1024|$Width|" + demo + "|$missing|$ x</p>\n";
+    }
+};
+
+}  // namespace
+
+TEST_F(WebServer, CurlGetsTheFilledStartPageUnderTheFixedHeader) {
+    start();
+    RunResult r = curl("-i " + url("/"));
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::string body = filledIndex("");
+    std::string expected = "HTTP/1.1 200 OK\nDate: D\nCache-Control: no-store, no-cache, "
+                           "must-revalidate\nServer: Kovi TV\nContent-Length: " +
+                           std::to_string(body.size()) +
+                           "\nConnection: Keep-Alive\nContent-Type: text/html\n\n" + body;
+    EXPECT_EQ(withoutDate(r.output), expected);
+    EXPECT_NE(r.output.find(" GMT\n"), std::string::npos);
+}
+
+TEST_F(WebServer, CurlReusesOneConnectionForTwoRequestsAnsweredInOrder) {
+    start();
+    RunResult r = curl("-w '[%{num_connects}]' " + url("/a.gif") + " " + url("/?two"));
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output, "GIF89a[1]" + filledIndex("two") + "[0]");
+}
+
+TEST_F(WebServer, RequestsArrivingInOneWriteAreAllAnsweredInOrder) {
+    start();
+    Client c(port);
+    ASSERT_TRUE(c.connected());
+    c.send("GET /a.gif HTTP/1.1\r\n\r\nGET /kovitv.jar HTTP/1.1\r\n\r\nGET /?q HTTP/1.1\n\n");
+    std::string header, body;
+    ASSERT_TRUE(c.read(&header, &body));
+    EXPECT_EQ(body, "GIF89a");
+    ASSERT_TRUE(c.read(&header, &body));
+    EXPECT_EQ(body, "PK");
+    ASSERT_TRUE(c.read(&header, &body));
+    EXPECT_EQ(body, filledIndex("q"));
+    EXPECT_EQ(c.get("/style.css"), "p {}");  // and the connection goes on
+}
+
+TEST_F(WebServer, MalformedRefusedOrUnfinishedRequestsCloseTheConnectionUnanswered) {
+    start();
+    const std::string requests[] = {
+        "POST / HTTP/1.1\r\n\r\n",                       // not GET
+        "HEAD / HTTP/1.1\r\n\r\n",                       // not GET
+        "GET /" + std::string(1100, 'a'),                // the path never ends
+        "GET /../config.ini HTTP/1.1\r\n\r\n",           // two dots
+        "GET /a%20b HTTP/1.1\r\n\r\n",                   // a refused character
+    };
+    for (const std::string& request : requests) {
+        Client c(port);
+        ASSERT_TRUE(c.connected());
+        c.send(request);
+        EXPECT_TRUE(c.closedWithoutAnswer()) << request.substr(0, 40);
+    }
+    Client unfinished(port);  // the peer stops before the end of the header
+    unfinished.send("GET /index.html HTTP/1.1\r\n");
+    unfinished.endWriting();
+    EXPECT_TRUE(unfinished.closedWithoutAnswer());
+
+    Client after_good(port);  // a refused request after a good one still ends the connection
+    EXPECT_EQ(after_good.get("/a.gif"), "GIF89a");
+    after_good.send("GET /%\r\n\r\n");
+    EXPECT_TRUE(after_good.closedWithoutAnswer());
+}
+
+TEST_F(WebServer, AMissingFileGetsTheExact404AndTheConnectionStaysUsable) {
+    start();
+    Client c(port);
+    ASSERT_TRUE(c.send("GET /missing.png HTTP/1.1\r\n\r\n"));
+    std::string header, body;
+    ASSERT_TRUE(c.read(&header, &body));
+    EXPECT_EQ(withoutDate(header),
+              "HTTP/1.1 404 Not Found\nDate: D\nCache-Control: no-store, no-cache, "
+              "must-revalidate\nServer: Kovi TV\nContent-Length: 0\nConnection: Keep-Alive\n"
+              "Content-Type: text/html\n\n");
+    EXPECT_EQ(c.get("/a.gif"), "GIF89a");
+}
+
+TEST_F(WebServer, FoldersAndPathsWithoutALeadingSlashAreAnsweredAsMissing) {
+    start();
+    Client c(port);
+    for (const char* path : {"/sub", "/sub/", "?x", "index.html", "/nul.html"}) {
+        ASSERT_TRUE(c.send(std::string("GET ") + path + " HTTP/1.1\r\n\r\n"));
+        std::string header, body;
+        ASSERT_TRUE(c.read(&header, &body)) << path;
+        EXPECT_EQ(header.substr(0, 22), "HTTP/1.1 404 Not Found") << path;
+        EXPECT_EQ(body, "") << path;
+    }
+    EXPECT_EQ(c.get("/sub/inner.html"), "inner");
+}
+
+TEST_F(WebServer, ContentTypesFollowTheTable) {
+    start();
+    struct Case {
+        const char* path;
+        const char* type;
+    } cases[] = {
+        {"/style.css", "text/html"},
+        {"/x.kdem", "application/octet-stream"},
+        {"/kovitv.jar", "application/java-archive;charset=ISO-8859-1"},
+        {"/a.gif", "image/gif"},
+        {"/a.gif.gif", "text/html"},
+        {"/", "text/html"},
+    };
+    Client c(port);
+    for (const Case& k : cases) {
+        ASSERT_TRUE(c.send(std::string("GET ") + k.path + " HTTP/1.1\r\n\r\n"));
+        std::string header, body;
+        ASSERT_TRUE(c.read(&header, &body)) << k.path;
+        EXPECT_EQ(headerField(header, "Content-Type"), k.type) << k.path;
+        EXPECT_EQ(header.substr(0, 15), "HTTP/1.1 200 OK") << k.path;
+    }
+}
+
+TEST_F(WebServer, ALargeRawFileArrivesByteForByteWithItsLength) {
+    start();
+    std::string data = bytesOf(100 * 1024 + 17);
+    page("big.jpg", data);
+    Client c(port);
+    ASSERT_TRUE(c.send("GET /big.jpg HTTP/1.1\r\n\r\n"));
+    std::string header, body;
+    ASSERT_TRUE(c.read(&header, &body));
+    EXPECT_EQ(headerField(header, "Content-Length"), std::to_string(data.size()));
+    EXPECT_TRUE(body == data);
+    EXPECT_EQ(c.get("/a.gif"), "GIF89a");  // nothing more than the length was sent
+}
+
+TEST_F(WebServer, OnlyTheRootIsFilledAndItsQueryIsTheDemo) {
+    start();
+    Client c(port);
+    EXPECT_EQ(c.get("/?demos/010125/1200_de_kovi.kdem"),
+              filledIndex("demos/010125/1200_de_kovi.kdem"));
+    EXPECT_EQ(c.get("/index.html"), kIndex);
+    EXPECT_EQ(c.get("/index.html?x"), kIndex);
+}
+
+TEST_F(WebServer, AtTheSpectatorLimitTheRootIsTheFilledTooManyPage) {
+    start("max_spec 0\n");
+    Client c(port);
+    EXPECT_EQ(c.get("/?d.kdem"), "full:0|d.kdem\n");
+    EXPECT_EQ(c.get("/index.html"), kIndex);
+}
+
+TEST_F(WebServer, AnIdleConnectionIsClosedAfterFiveSecondsAndItsPlaceFreed) {
+    start("max_visitors 1\n");
+    Client idle(port);
+    int64_t opened = monotonicMillis();
+    int refused_before = g_refused_visitors.load();
+    Client second(port);  // accepted after the idle one, which holds the one place
+    EXPECT_TRUE(second.closedWithoutAnswer());
+    EXPECT_EQ(g_refused_visitors.load(), refused_before + 1);
+
+    EXPECT_TRUE(idle.closedWithoutAnswer());
+    int64_t idle_for = monotonicMillis() - opened;
+    EXPECT_GE(idle_for, 4500);
+    EXPECT_LT(idle_for, 8000);
+    Client third(port);  // the finished visitor has been reaped
+    EXPECT_EQ(third.get("/a.gif"), "GIF89a");
+}
+
+TEST_F(WebServer, BeyondTheVisitorLimitConnectionsCloseAtOnceAndEachBurstIsLoggedOnce) {
+    start("max_visitors 2\n");
+    auto first = std::make_unique<Client>(port);
+    Client other(port);
+    EXPECT_EQ(first->get("/a.gif"), "GIF89a");
+    EXPECT_EQ(other.get("/a.gif"), "GIF89a");
+    for (int i = 0; i < 3; ++i) {
+        Client extra(port);
+        EXPECT_TRUE(extra.closedWithoutAnswer());
+        reportRefusedVisitors();  // the main thread's turn
+    }
+    const std::string line = "ERROR: AppletSender :: 2 web visitors at once, closing new connections";
+    int logged = h->find(line);
+    EXPECT_GE(logged, 0) << h->text();
+    EXPECT_EQ(h->find(line, logged + 1), -1);
+
+    first.reset();  // a place comes free: the burst is over
+    std::unique_ptr<Client> admitted;
+    EXPECT_TRUE(waitFor([&] {
+        admitted = std::make_unique<Client>(port);
+        return admitted->get("/a.gif") == "GIF89a";
+    }));
+    Client extra(port);
+    EXPECT_TRUE(extra.closedWithoutAnswer());
+    reportRefusedVisitors();
+    EXPECT_GE(h->find(line, logged + 1), 0);
+}
+
+TEST_F(WebServer, ABrokenListeningSocketEndsTheServerAndItsVisitors) {
+    start();
+    Client c(port);
+    EXPECT_EQ(c.get("/a.gif"), "GIF89a");
+    shutdown(g_tcp_socket.m_fd, SHUT_RDWR);  // accept now fails
+    EXPECT_TRUE(waitFor([] { return g_tcp_thread.finished(); }));
+    EXPECT_TRUE(c.closedWithoutAnswer());
+    // The thread has ended by itself; its flag still says running until the next stop.
+    EXPECT_NE(h->runCommand("kovitv").find("Applet sender: running"), std::string::npos);
+    h->runCommand("kovitv reload");
+    Client again(port);
+    EXPECT_EQ(again.get("/a.gif"), "GIF89a");
+}
+
+TEST_F(WebServer, TheShippedPagesLeaveNoPlaceholderUnfilled) {
+    std::string source = KOVITV_SOURCE_DIR "/dist/addons/kovitv/";
+    start();
+    for (const char* name : {"index.html", "toomany.html"}) {
+        std::ifstream in(source + name, std::ios::binary);
+        std::stringstream content;
+        content << in.rdbuf();
+        ASSERT_FALSE(content.str().empty()) << name;
+        page(name, content.str());
+    }
+    h->host().activateMap("de_kovi");  // sets hostname
+    std::vector<std::string> pages;
+    for (int limit : {20, 0}) {  // index.html, then toomany.html at the spectator limit
+        g_connmgr.m_max = limit;
+        Client c(port);
+        pages.push_back(c.get("/"));
+        pages.push_back(c.get("/?demos/010125/1200_de_kovi.kdem"));
+    }
+    g_connmgr.m_max = 20;
+    for (const std::string& text : pages) {
+        EXPECT_EQ(text.find('$'), std::string::npos) << text;
+        EXPECT_NE(text.find("You are watching KOVI TV"), std::string::npos);
+        EXPECT_NE(text.find(h->host().cvarString("hostname")), std::string::npos);
+        EXPECT_NE(text.find("127.0.0.1:" + std::to_string(port)), std::string::npos);
+    }
+    EXPECT_NE(pages[0].find("UDP port <code>" + std::string(g_cfg.getString("udp_port"))),
+              std::string::npos);
+    EXPECT_NE(pages[0].find("width=\"1024\" height=\"768\""), std::string::npos);
+    EXPECT_NE(pages[1].find("var demo = \"demos/010125/1200_de_kovi.kdem\""), std::string::npos);
+    EXPECT_NE(pages[2].find("All 20 spectator places are taken"), std::string::npos);
+    EXPECT_NE(pages[3].find("var demo = \"demos/010125/1200_de_kovi.kdem\""), std::string::npos);
+}
+
+// The stop of the applet server runs on the game's main thread: it must not wait for each
+// visitor's read in turn.
+TEST_F(WebServer, ConcurrentStopWithBusyAndIdleVisitorsHoldsTheMainThreadBriefly) {
+    start();
+    constexpr int kVisitors = 64;
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < kVisitors / 2; ++i) {
+        idle.push_back(std::make_unique<Client>(port));
+        ASSERT_EQ(idle.back()->get("/a.gif"), "GIF89a");  // accepted, now in its 5 s read
+    }
+    std::atomic<int> answered{0};
+    std::atomic<int> closed{0};
+    std::vector<std::thread> busy;
+    for (int i = 0; i < kVisitors / 2; ++i) {
+        busy.emplace_back([&] {
+            Client c(port);
+            while (c.get("/a.gif") == "GIF89a") {
+                answered.fetch_add(1);
+                Thread::sleep(1000);
+            }
+            closed.fetch_add(1);
+        });
+    }
+    ASSERT_TRUE(waitFor([&] { return answered.load() >= kVisitors; }, 30000));
+
+    int64_t before = monotonicMillis();
+    g_tcp_thread.stop();
+    int64_t held = monotonicMillis() - before;
+    EXPECT_LT(held, 1000);
+    for (std::thread& t : busy) t.join();
+    EXPECT_EQ(closed.load(), kVisitors / 2);
+    for (auto& c : idle) EXPECT_TRUE(c->closedWithoutAnswer());
+    std::printf("stopping with %d visitors held the main thread %lld ms\n", kVisitors,
+                static_cast<long long>(held));
+}
+
+TEST_F(WebServer, ConcurrentPagesAreFilledWhileTheMainThreadChangesValues) {
+    start();
+    page("index.html", "[$hostname]");
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0};
+    std::atomic<int> pages{0};
+    std::thread reader([&] {
+        Client c(port);
+        while (!done.load()) {
+            std::string body = c.get("/");
+            if (body != "[short]" && body != "[" + std::string(200, 'L') + "]") wrong.fetch_add(1);
+            pages.fetch_add(1);
+        }
+    });
+    const std::string long_name(200, 'L');
+    for (int i = 0; pages.load() < 200 && i < 200000; ++i) {
+        g_cfg.set("hostname", i % 2 ? "short" : long_name.c_str());
+        Thread::sleep(2);  // a text lives on until the key changes twice
+    }
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_GE(pages.load(), 200);
+}
