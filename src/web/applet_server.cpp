@@ -75,14 +75,19 @@ void* AppletSender(void* arg) {
     Thread* self = static_cast<Thread*>(arg);
     List<Visitor> visitors;
     bool refusing = false;
+    bool accepted = false;
     while (self->m_running) {
-        Thread::sleep(ACCEPT_PAUSE_MS);
+        // While connections keep coming the backlog is drained without a pause: at one
+        // connection per pause a burst overflows the backlog, and the system drops connections
+        // that the clients then retry only a second or more later.
+        if (!accepted) Thread::sleep(ACCEPT_PAUSE_MS);
         reapFinished(visitors);
         StreamSocket* connection = nullptr;
         InetAddress peer;
         int result = g_tcp_socket.accept(&connection, &peer, ACCEPT_WAIT_MS);
         if (result == -2) break;  // the listening socket is closed or broken
-        if (result == 1) admit(visitors, connection, &refusing);
+        accepted = (result == 1);
+        if (accepted) admit(visitors, connection, &refusing);
     }
     stopAll(visitors);
     return nullptr;

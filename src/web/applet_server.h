@@ -5,8 +5,8 @@
 #include <atomic>
 
 constexpr int DEFAULT_MAX_VISITORS = 64;  // key max_visitors: live visitors at once
-// The accept loop's pause and wait per pass: a stop request is noticed within both together,
-// and every pass reaps the visitors that have finished.
+// The accept loop's pause (only after a pass that accepted nothing) and wait per pass: a stop
+// request is noticed within both together, and every pass reaps the visitors that have finished.
 constexpr int ACCEPT_PAUSE_MS = 50;
 constexpr int ACCEPT_WAIT_MS = 200;
 
