@@ -127,16 +127,6 @@ TEST(WebMime, EachRowMatchesOnlyWhenItsFirstOccurrenceEndsThePath) {
     EXPECT_STREQ(mimeType("/README"), "text/html");
 }
 
-TEST(WebResponse, TheHeaderHasLineFeedsOnlyAndTheFieldsInOrder) {
-    char out[HEADER_MAX + 1];
-    int n = formatResponseHeader(out, sizeof(out), "404 Not Found", "D", 0, "text/html");
-    EXPECT_EQ(std::string(out, size_t(n)),
-              "HTTP/1.1 404 Not Found\nDate: D\nCache-Control: no-store, no-cache, "
-              "must-revalidate\nServer: Kovi TV\nContent-Length: 0\nConnection: Keep-Alive\n"
-              "Content-Type: text/html\n\n");
-    EXPECT_EQ(formatResponseHeader(out, 20, "200 OK", "D", 1, "text/html"), -1);
-}
-
 TEST(WebResponse, DatesMatchTheCLibrarysUtcConversion) {
     char ours[DATE_MAX + 1];
     ASSERT_TRUE(formatHttpDate(0, ours, sizeof(ours)));
