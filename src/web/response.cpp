@@ -96,7 +96,7 @@ struct Response {
         if (!formatHttpDate(int64_t(time(nullptr)), date, sizeof(date))) date[0] = '\0';
         m_header = formatResponseHeader(m_data, HEADER_MAX + 1, status, date, length, type);
     }
-    char* room() { return m_data + m_header; }
+    char* room() { return m_data + (m_header > 0 ? m_header : 0); }
     // Sends the header with `extra` bytes already placed after it.
     bool send(StreamSocket* connection, int extra) {
         return m_header > 0 && sendAll(connection, m_data, m_header + extra);
