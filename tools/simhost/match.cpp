@@ -320,6 +320,7 @@ void Match::rename(Bot& b) {
     const char* fresh = kNames[m_next_persona % kNameCount];
     char name[40];
     snprintf(name, sizeof(name), "%s_%d", fresh, m_next_persona / kNameCount + 1);
+    name[sizeof(b.name) - 1] = '\0';  // the engine keeps 31 characters of a name
     ++m_next_persona;
     m_host.setInfoKey(b.index, "name", name);
     // The game sees the new name against the entity's old one and tells everybody; the engine

@@ -87,7 +87,8 @@ void Match::finishActions(Bot& b) {
     }
     if (b.defuse_done > 0 && t >= b.defuse_done) {
         b.defuse_done = 0;
-        if (m_bomb == Bomb::Planted && m_phase == Phase::Live) defuse(b);
+        // Too late once the timer has run out, even before the bomb's next think blows it.
+        if (m_bomb == Bomb::Planted && m_phase == Phase::Live && t < m_explode_at) defuse(b);
     }
 }
 
@@ -318,7 +319,7 @@ void Match::fight(Bot& b, float dt) {
         int gun = loaded(b.primary) ? b.primary : loaded(b.secondary) ? b.secondary : 0;
         if (gun) draw(b, gun);
     }
-    if (d > 300.0f && d < 900.0f && b.reserve[WEAPON_HEGRENADE] > 0 && m_rng.chance(0.5f * dt)) {
+    if (d > 300.0f && d < 1250.0f && b.reserve[WEAPON_HEGRENADE] > 0 && m_rng.chance(0.8f * dt)) {
         primeGrenade(b, WEAPON_HEGRENADE);
         return;
     }

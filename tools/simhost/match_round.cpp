@@ -352,7 +352,8 @@ void Match::plant(Bot& b) {
     m_bomb_holder = 0;
     m_bomb_pos = b.pos;
     float timer = float(atof(m_host.cvarString("mp_c4timer").c_str()));
-    m_explode_at = t + (timer > 0 ? timer : 35.0f);
+    if (timer <= 0) timer = 35.0f;
+    m_explode_at = t + timer;
     m_c4_think = t + 0.1f;
     m_next_beep = t + 1.0f;
     b.money = addMoney(b.money, 300);
@@ -367,7 +368,7 @@ void Match::plant(Bot& b) {
         .num("x", b.pos.x)
         .num("y", b.pos.y)
         .num("z", b.pos.z)
-        .num("timer", m_explode_at - t);
+        .num("timer", timer);
 }
 
 void Match::startDefuse(Bot& b) {
