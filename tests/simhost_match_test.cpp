@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <set>

@@ -3,7 +3,9 @@
 namespace kovi {
 namespace {
 
-constexpr float kLadderSouth = -430.0f, kLadderNorth = 430.0f, kBalconyX = -1050.0f;
+// The balcony runs north from its south ladder (foot at y -430) to its north edge (y 380),
+// where a ladder leads down (foot at y 430) or a jump ends the player.
+constexpr float kLadderSouth = -430.0f, kBalconyX = -1050.0f;
 
 // Every route starts in its team's spawn area; the bots add a little spread to each point but
 // never to ladder points.
@@ -34,7 +36,6 @@ const MapLayout kKovi = {
     {-2048, -2048, 2048, 2048},
     {{0, 0, 0, 0}, {-1900, -1900, -1500, -1500}, {1500, 1500, 1900, 1900}},
     {{1300, -1700, 1700, -1300}, {-1700, 1300, -1300, 1700}},
-    {-1200, kLadderSouth + 30, -900, kLadderNorth - 30},
     kRoutes,
     int(sizeof(kRoutes) / sizeof(kRoutes[0])),
 };

@@ -22,7 +22,7 @@ constexpr float BALCONY_HEIGHT = 660.0f;   // a jump from it is fatal (fall spee
 constexpr float LADDER_SPEED = 200.0f;
 
 // What a bot does on reaching a waypoint.
-enum class Step { Walk, ClimbUp, ClimbDown, Edge };  // Edge: climb down or jump
+enum class Step { Walk, ClimbUp, Edge };  // Edge: climb down or jump
 
 struct Waypoint {
     float x, y;
@@ -42,7 +42,6 @@ struct MapLayout {
     Rect bounds;
     Rect spawn[3];  // by team: [TEAM_T], [TEAM_CT]
     Rect site[2];   // A, B
-    Rect balcony;
     const Route* routes;
     int route_count;
 };

@@ -60,7 +60,6 @@ Match::Match(SimHost& host, const MatchOptions& options)
     // The round lengths of a quick match, unless the command line set them.
     if (!host.m_cvars.count("mp_freezetime")) host.setCvar("mp_freezetime", "3");
     if (!host.m_cvars.count("mp_roundtime")) host.setCvar("mp_roundtime", "1.75");
-    if (!host.m_cvars.count("mp_buytime")) host.setCvar("mp_buytime", "0.25");
     m_thrown.reserve(64);
     m_boxes.reserve(64);
 }
@@ -141,7 +140,7 @@ void Match::resetMapState() {
         b.health = b.armor = 0;
         b.frags = b.deaths = 0;
         b.money = 800;
-        b.primary = b.secondary = b.active = b.previous = 0;
+        b.primary = b.secondary = b.active = 0;
         memset(b.clip, 0, sizeof(b.clip));
         memset(b.reserve, 0, sizeof(b.reserve));
         b.has_c4 = b.has_kit = b.in_site = b.in_buyzone = false;

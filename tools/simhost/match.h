@@ -17,6 +17,17 @@
 #include "trace.h"
 #include "sdk/engine.h"
 
+// The trace's events (trace.h gives the line format; players are entity indices, the world 0):
+//   map {map}                      join {player, name, reconnect 0|1}   leave {player, name}
+//   team {player, team}            name {player, old, new}              spawn {player, team, x, y, z}
+//   round_start {round, terrorists, cts}
+//   round_end {round, winner TERRORIST|CT|draw, reason elimination|bomb|defuse|time, score_t, score_ct}
+//   kill {killer, victim, headshot, weapon, x, y}
+//   chat {player, key, text (as sent, newline included), recipients}
+//   radio {player (0: the game's announcement), code[, recipients]}
+//   bomb {action pickup|drop|plant|defusing|defuse|explode, player, x, y, z[, timer][, kit]}
+//   grenade {action throw|bounce|explode|remove, entity[, player, type, x, y, z]}; a throw gives
+//     the thrower's position, the others the grenade's
 struct MatchOptions {
     int players = 10;        // 1 to 32
     uint64_t seed = 1;
@@ -34,7 +45,6 @@ public:
     bool traceOpen() const { return m_trace.active(); }
     bool mapDone() const { return m_map_done; }  // the rounds of this map are played
     int roundsPlayed() const { return m_rounds_played; }
-    int score(int team) const { return m_score[team == kovi::TEAM_CT ? 1 : 0]; }
 
     void worldSpawn() override;
     void serverActivate() override;
@@ -71,7 +81,7 @@ private:
         int frags = 0, deaths = 0, money = 800;
 
         // Weapons: clip and reserve by weapon id; grenades count in reserve.
-        int primary = 0, secondary = 0, active = 0, previous = 0;
+        int primary = 0, secondary = 0, active = 0;
         int clip[32] = {};
         int reserve[32] = {};
         bool has_c4 = false, has_kit = false, in_site = false, in_buyzone = false;
@@ -106,7 +116,7 @@ private:
         edict_t* e = nullptr;
         int owner = 0, type = 0;
         kovi::Vec3 pos, vel;
-        float explode_at = 0, next_think = 0, stop_at = 0;
+        float explode_at = 0, next_think = 0;
         bool resting = false, exploded = false;
         int thinks_after = 0;  // thinks left after the explosion before removal
     };
@@ -216,5 +226,4 @@ private:
     edict_t* m_c4 = nullptr;
     kovi::Vec3 m_bomb_pos;
     float m_explode_at = 0, m_c4_think = 0, m_next_beep = 0;
-    int m_c4_thinks_after = 0;
 };

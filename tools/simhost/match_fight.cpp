@@ -47,7 +47,6 @@ void Match::turnTo(Bot& b, float yaw, float pitch, float dt) {
 
 void Match::draw(Bot& b, int id) {
     if (b.active == id) return;
-    b.previous = b.active;
     b.active = id;
     b.reload_done = 0;  // a switch cancels the reload
     b.deploy_done = now() + (isGrenade(id) ? 0.5f : 0.75f);
@@ -257,7 +256,6 @@ void Match::walk(Bot& b, float dt) {
     switch (wp.step) {
         case Step::Walk: break;
         case Step::ClimbUp: b.move = Move::ClimbUp; break;
-        case Step::ClimbDown: b.move = Move::ClimbDown; break;
         case Step::Edge:
             if (b.jumps) {  // the quick way down: from this height it kills
                 b.move = Move::Falling;

@@ -150,7 +150,6 @@ void Match::spawn(Bot& b, int spot) {
         b.reserve[b.secondary] = b.team == TEAM_CT ? 24 : 40;
     }
     b.active = b.primary ? b.primary : b.secondary;
-    b.previous = WEAPON_KNIFE;
     b.in_buyzone = true;
     b.in_site = false;
     b.reset_hud = true;
