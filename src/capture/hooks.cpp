@@ -2,6 +2,7 @@
 // changes; until the capture code lands they only observe nothing.
 #include "plugin/hooks.h"
 #include "plugin/host.h"
+#include "web/applet_server.h"
 
 void Think(edict_t*) { setMetaIgnored(); }
 qboolean ClientConnect(edict_t*, const char*, const char*, char*) {
@@ -11,7 +12,10 @@ qboolean ClientConnect(edict_t*, const char*, const char*, char*) {
 void ClientDisconnect(edict_t*) { setMetaIgnored(); }
 void ClientPutInServer(edict_t*) { setMetaIgnored(); }
 void PlayerPostThink(edict_t*) { setMetaIgnored(); }
-void StartFrame() { setMetaIgnored(); }
+void StartFrame() {
+    reportRefusedVisitors();  // the web server's threads may not log; the main thread does
+    setMetaIgnored();
+}
 void ClientUserInfoChanged_Post(edict_t*, char*) { setMetaIgnored(); }
 void SetModel(edict_t*, const char*) { setMetaIgnored(); }
 void EmitSound(edict_t*, int, const char*, float, float, int, int) { setMetaIgnored(); }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <new>
 #include <poll.h>
 #include <pthread.h>
@@ -201,6 +202,9 @@ int StreamSocket::accept(StreamSocket** out, InetAddress* peer, int timeout_ms) 
         close(fd);
         return -2;
     }
+    // Responses go out in several sends; without this each waits on the peer's delayed ACK.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     accepted->m_fd = fd;
     if (peer) fromSystem(from, peer);
     *out = accepted;

@@ -183,6 +183,9 @@ int StreamSocket::accept(StreamSocket** out, InetAddress* peer, int timeout_ms) 
         closesocket(s);
         return -2;
     }
+    // Responses go out in several sends; without this each waits on the peer's delayed ACK.
+    BOOL one = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one));
     accepted->m_fd = static_cast<int>(s);
     if (peer) fromSystem(from, peer);
     *out = accepted;
