@@ -32,6 +32,12 @@ else
     fail "native build"
 fi
 
+step "fuzzing the request parser and the page templates (30 s each)"
+scripts/fuzz.sh 30 || fail "fuzz targets"
+
+step "headless Chromium loads the start page from the plugin"
+scripts/browser-check.sh build/asan || fail "browser check"
+
 step "native build, ThreadSanitizer: concurrency tests"
 if build build/tsan -DKOVITV_TSAN=ON; then
     (cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure --timeout 600 \
