@@ -146,41 +146,40 @@ char* GetInfoKeyBuffer(edict_t* e) {
     return g_host->infoBuffer(e ? g_host->edictIndex(e) : 0);
 }
 
-// Info strings are "\key\value\key\value".
+// Info strings are "\key\value\key\value". Calls visit(key, value) for each pair in order.
+template <typename Visit>
+void forEachInfoPair(const char* p, Visit visit) {
+    while (*p == '\\') {
+        const char* k = ++p;
+        while (*p && *p != '\\') ++p;
+        std::string name(k, size_t(p - k));
+        if (*p != '\\') break;
+        const char* v = ++p;
+        while (*p && *p != '\\') ++p;
+        if (!visit(name, std::string(v, size_t(p - v)))) return;
+    }
+}
+
 char* InfoKeyValue(char* info, char* key) {
     static char values[4][256];
     static int which = 0;
     char* out = values[which = (which + 1) % 4];
     out[0] = '\0';
     if (!info || !key) return out;
-    const char* p = info;
-    while (*p == '\\') {
-        const char* k = ++p;
-        while (*p && *p != '\\') ++p;
-        std::string name(k, size_t(p - k));
-        if (*p != '\\') break;
-        const char* v = ++p;
-        while (*p && *p != '\\') ++p;
-        if (name == key) {
-            snprintf(out, 256, "%.*s", int(p - v), v);
-            return out;
-        }
-    }
+    forEachInfoPair(info, [&](const std::string& name, const std::string& value) {
+        if (name != key) return true;
+        snprintf(out, 256, "%s", value.c_str());
+        return false;
+    });
     return out;
 }
 
 void setInfo(char* info, const char* key, const char* value) {
     std::string result;
-    const char* p = info;
-    while (*p == '\\') {
-        const char* k = ++p;
-        while (*p && *p != '\\') ++p;
-        std::string name(k, size_t(p - k));
-        if (*p != '\\') break;
-        const char* v = ++p;
-        while (*p && *p != '\\') ++p;
-        if (name != key) result += "\\" + name + "\\" + std::string(v, size_t(p - v));
-    }
+    forEachInfoPair(info, [&](const std::string& name, const std::string& old) {
+        if (name != key) result += "\\" + name + "\\" + old;
+        return true;
+    });
     if (*value) result += std::string("\\") + key + "\\" + value;
     snprintf(info, SimHost::INFO_SIZE, "%s", result.c_str());
 }
