@@ -1,0 +1,46 @@
+// Texts (player, weapon and map names) to small integer ids and back.
+//
+// One writer appends while one other thread reads: an entry is fully built before the link that
+// makes it reachable is stored (release), and readers follow links with acquire loads. Entries
+// are only removed by clear(), which the owner calls when no reader can be running.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+struct NameEntry {
+    char* m_text;  // owned, NUL-terminated
+    int32_t m_id;
+};
+
+class NamesCollection {
+public:
+    NamesCollection() = default;
+    ~NamesCollection() { clear(); }
+    NamesCollection(const NamesCollection&) = delete;
+    NamesCollection& operator=(const NamesCollection&) = delete;
+
+    // The id of text (null counts as ""), adding it when new. *stored, when asked for, gets the
+    // collection's own copy, valid until clear().
+    int put(const char* text, char** stored = nullptr);
+    const char* get(int id) const;  // "" for an unknown id
+    NameEntry* find(const char* text) const;
+    NameEntry* find(int id) const;
+    void clear();
+    int count() const { return m_count.load(std::memory_order_acquire); }
+
+    // Last id handed out by any collection of the process; never reset, so ids never repeat.
+    static std::atomic<int32_t> m_name_gen;
+
+private:
+    struct Node {
+        NameEntry* m_entry;
+        std::atomic<Node*> m_next;
+    };
+
+    std::atomic<Node*> m_head{nullptr};
+    Node* m_tail = nullptr;  // the writer's own shortcut to the end of the list
+    std::atomic<int32_t> m_count{0};
+};
+
+extern NamesCollection g_name_coll;  // capture side: game thread writes, encoder reads

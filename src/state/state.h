@@ -1,0 +1,222 @@
+// The game model: a ring of half-second snapshot slots filled by the game thread and taken,
+// once closed, by the encoder thread, plus the per-player facts the capture keeps between
+// messages, the grenades in flight and the round clock.
+//
+// No lock: each slot and each ring index has one writer. The game thread publishes a slot's
+// contents and its m_time before the new m_write (release); the encoder publishes m_read and
+// m_done after the clearing they stand for (release); both sides read with acquire.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+class PacketChunk;
+struct edict_s;
+
+enum : uint8_t {
+    CHANGED_POSITION = 0x01,
+    CHANGED_HEALTH = 0x02,
+    CHANGED_STATE = 0x04,
+    CHANGED_KILLS = 0x08,
+    CHANGED_TEAM = 0x10,
+    CHANGED_NAME = 0x20,
+    CHANGED_WEAPON = 0x40,
+    CHANGED_ICONS = 0x80,
+};
+
+enum : uint8_t {
+    STATE_FIRED = 0x01,
+    STATE_HIT = 0x02,
+    STATE_ALIVE = 0x04,
+    STATE_DEAD = 0x08,
+    STATE_DIED = 0x10,
+    STATE_SPAWNED = 0x20,
+    STATE_CONNECTION = 0xC0,  // with 0x20 and 0x08: connected, put in server or disconnected
+};
+
+enum : uint8_t { ICON_C4 = 0x01, ICON_DEFUSER = 0x08 };
+
+enum { MAX_PLAYERS = 32, ENTITY_RECORD_SIZE = 804 };
+
+struct PlayerState {
+    uint8_t m_index;  // own position 0..31; clear() keeps it
+    int16_t m_x;
+    int16_t m_y;
+    int16_t m_yaw;
+    uint8_t m_health;
+    uint8_t m_state;
+    uint8_t m_kills;
+    uint8_t m_deaths;
+    uint8_t m_team;
+    uint32_t m_name;  // id in the capture's (or the mirror's) names collection
+    uint8_t m_weapon;
+    uint8_t m_icons;
+    uint8_t m_changed;  // CHANGED_* groups written during the slot
+    uint8_t m_known;
+
+    void clear();
+    // True when this record has the group's bit and differs from other (the baseline).
+    bool changedPosition(const PlayerState* other) const;
+    bool changedHealth(const PlayerState* other) const;
+    bool changedState(const PlayerState* other) const;
+    bool changedKills(const PlayerState* other) const;
+    bool changedTeam(const PlayerState* other) const;
+    bool changedName(const PlayerState* other) const;
+    bool changedWeapon(const PlayerState* other) const;
+    bool changedIcons(const PlayerState* other) const;
+};
+
+struct MapState {
+    uint32_t m_name;
+    int16_t m_origin_x;
+    int16_t m_origin_y;
+    uint16_t m_zoom;  // zoom * 100
+    uint8_t m_rotated;
+    uint8_t m_changed;
+
+    void clear();  // name and flag only; the geometry counts for nothing while m_changed is 0
+    bool sameAs(const MapState& other) const;
+};
+
+struct ScoreState {
+    int32_t m_score[3];  // 0 other, 1 terrorists, 2 counter-terrorists
+    uint8_t m_changed;
+
+    void clear();
+};
+
+struct BombState {
+    int16_t m_x;
+    int16_t m_y;
+    uint8_t m_state;  // 0 carried or none, 1 dropped, 2 planted
+    uint8_t m_changed;
+
+    void clear();
+};
+
+struct EventNode {
+    PacketChunk* m_chunk;  // owned
+    EventNode* m_next;
+};
+
+struct Events {
+    EventNode* m_head = nullptr;
+    EventNode* m_tail = nullptr;  // the appender's shortcut
+    int32_t m_count = 0;
+
+    Events() = default;
+    ~Events() { clear(); }
+    Events(const Events&) = delete;
+    Events& operator=(const Events&) = delete;
+
+    void append(PacketChunk* chunk);  // takes ownership
+    void clear();                     // destroys every chunk and node
+};
+
+class StateManager {
+public:
+    struct States {
+        PlayerState m_players[MAX_PLAYERS];
+        MapState m_map;
+        ScoreState m_score;
+        Events m_events;
+        BombState m_bomb;
+        std::atomic<float> m_time;  // closes after this game time
+
+        States();
+        void clear();
+    };
+
+    StateManager() = default;
+    ~StateManager() { release(); }
+    StateManager(const StateManager&) = delete;
+    StateManager& operator=(const StateManager&) = delete;
+
+    void allocate(int last);  // last + 1 slots: a ring of `last` and the baseline
+    void release();           // frees the slots (unload)
+    void clear();             // every slot, baseline included; indices untouched
+    void restart(const float* clock);  // map start
+    void advance();                    // game thread, once per frame; sets g_current
+    States* take();                    // encoder: the next closed slot, or null
+
+    bool allocated() const { return m_states != nullptr; }
+    States* slot(int i) const { return &m_states[i]; }
+    States* baseline() const { return &m_states[m_last]; }
+
+    int32_t m_last = 0;
+    States* m_states = nullptr;
+    std::atomic<int32_t> m_done{0};
+    std::atomic<int32_t> m_read{0};
+    std::atomic<int32_t> m_write{0};
+    const float* m_clock = nullptr;
+};
+
+struct PlayerRecord {
+    int32_t m_clip[32];
+    int32_t m_weapon;
+    int32_t m_health;
+    uint8_t m_died;
+    uint8_t m_icons;
+
+    void clear();
+};
+
+enum { GRENADE_SMOKE = 0, GRENADE_FLASH = 1, GRENADE_HE = 2 };
+enum { GRENADE_MOVED = 1, GRENADE_EXPLODED = 5, GRENADE_THROWN = 11 };
+
+struct GrenadeNode {
+    edict_s* m_entity;
+    int32_t m_id;
+    int32_t m_type;
+    uint8_t m_exploded;
+    int32_t m_ticks;
+    GrenadeNode* m_next;
+};
+
+class Grenades {
+public:
+    // Points at a link (the head or a node's m_next), so a node can be unlinked through it.
+    class iterator {
+    public:
+        explicit iterator(GrenadeNode** link) : m_link(link) {}
+        GrenadeNode* operator*() const { return *m_link; }
+        GrenadeNode* operator->() const { return *m_link; }
+        bool atEnd() const { return *m_link == nullptr; }
+        void next() { m_link = &(*m_link)->m_next; }
+        void unlink();  // frees the node and steps onto its successor
+    private:
+        GrenadeNode** m_link;
+    };
+
+    Grenades() = default;
+    ~Grenades() { clear(); }
+    Grenades(const Grenades&) = delete;
+    Grenades& operator=(const Grenades&) = delete;
+
+    iterator begin() { return iterator(&m_head); }
+    // Links a node at the head with id (m_last_id + 1) mod 32, which becomes m_last_id.
+    GrenadeNode* add(edict_s* entity, int type);
+    GrenadeNode* find(const edict_s* entity) const;
+    void clear();  // m_last_id and m_classname survive
+
+    GrenadeNode* m_head = nullptr;
+    int32_t m_last_id = 0;  // last id handed out: the first grenade gets 1, the 32nd 0
+    int32_t m_classname = 0;
+};
+
+struct RoundTimer {
+    int32_t m_seconds = 0;  // left on the clock; -1 once it ran out
+    int32_t m_last_second = 0;
+    const float* m_clock = nullptr;
+};
+
+extern StateManager g_statemgr;          // the capture ring (15 + baseline)
+extern StateManager::States* g_current;  // the slot the game thread fills
+extern PlayerRecord g_players[MAX_PLAYERS];
+extern Grenades g_grenades;
+extern RoundTimer g_roundtime;
+extern edict_s* g_first_player;  // entity 0 of the current map
+extern int32_t g_spectators;     // spectator count last shown in the version variable
+
+// Player slot (0..31) of a player entity: its index in the entity array minus one.
+int playerSlot(const edict_s* entity);
