@@ -1,0 +1,38 @@
+// The delay buffer: elements of packets (one per half-second snapshot) queued by the encoder
+// and taken by the spectator sender once more than m_delay are waiting. g_mut1 guards the queue,
+// m_count, m_current and m_reset while the encoder runs.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "stream/packet.h"
+
+class PacketBuffer {
+public:
+    struct BufferElement {
+        uint8_t m_reset = 0;  // first element of a fresh game state (map start)
+        PacketManager m_packets;
+        BufferElement* m_prev = nullptr;
+        BufferElement* m_next = nullptr;
+    };
+
+    PacketBuffer() = default;
+    ~PacketBuffer() { clear(); }
+    PacketBuffer(const PacketBuffer&) = delete;
+    PacketBuffer& operator=(const PacketBuffer&) = delete;
+
+    void setDelay(int seconds);  // m_delay = 2 * seconds; never 0
+    BufferElement* add();        // under g_mut1; linked at the end, filled by the caller after
+    BufferElement* take();       // under g_mut1; null unless more than m_delay are queued
+    void clear();                // frees m_current and every queued element (unload)
+
+    BufferElement* m_first = nullptr;
+    BufferElement* m_last = nullptr;
+    int m_count = 0;
+    uint8_t m_reset = 0;
+    std::atomic<int> m_delay{60};
+    BufferElement* m_current = nullptr;  // the element the sender is sending now
+};
+
+extern PacketBuffer g_pck_buffer;

@@ -1,0 +1,4 @@
+#include "capture/capture.h"
+
+// Placeholder until message interception exists; replaced by the capture module.
+void resolveUserMessages() {}
