@@ -3,6 +3,9 @@
 #include "net/net.h"
 #include "plugin/globals.h"
 
+StateManager l_statemgr;
+NamesCollection l_name_coll;
+
 // Until the stream exists, heartbeats are read and dropped so the socket never backs up.
 void* PacketSender(void* arg) {
     Thread* self = static_cast<Thread*>(arg);
