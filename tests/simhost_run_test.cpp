@@ -19,6 +19,9 @@ size_t posOf(const std::string& out, const std::string& needle, size_t from = 0)
 TEST(SimhostRun, TheBuiltLibraryAttachesRunsAndShutsDownCleanly) {
     ScratchDir dir;
     dir.write("addons/kovitv/config.ini", "udp_port " + std::to_string(freeUdpPort()) + "\n");
+    for (const char* map : {"de_first", "de_second"})  // a map without one logs an error
+        dir.write(std::string("addons/kovitv/overviews/") + map + ".txt",
+                  "global\n{\n\tZOOM 1.0\n\tORIGIN 0 0 0\n\tROTATED 0\n}\n");
     std::string cmd = std::string(KOVITV_SIMHOST) + " --plugin " + quoted(KOVITV_PLUGIN) +
                       " --game " + quoted(dir.path()) + " --cvar net_address=127.0.0.1:" +
                       std::to_string(freeTcpPort()) +

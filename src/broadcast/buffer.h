@@ -24,6 +24,9 @@ public:
 
     void setDelay(int seconds);  // m_delay = 2 * seconds; never 0
     BufferElement* add();        // under g_mut1; linked at the end, filled by the caller after
+    // Under g_mut1: links an element the caller has already filled (taking it over), with the
+    // reset mark, exactly as add() would have made it.
+    void append(BufferElement* element);
     BufferElement* take();       // under g_mut1; null unless more than m_delay are queued
     void clear();                // frees m_current and every queued element (unload)
 

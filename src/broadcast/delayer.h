@@ -1,5 +1,21 @@
-// The delta encoder: one thread per map turning closed snapshot slots into delayed packets.
+// The delta encoder: one thread per map turning each closed snapshot slot of g_statemgr into one
+// element of the delay buffer (and one demo record), encoded against the baseline slot.
 #pragma once
+
+#include "state/state.h"
+
+class NamesCollection;
+class PacketManager;
 
 // Thread function of g_delay_thread; its argument is the Thread object itself.
 void* PacketDelayer(void* thread);
+
+// One round of the thread: takes the next closed slot of g_statemgr, encodes it, queues it in
+// g_pck_buffer and writes it to g_demo. False when no slot was closed.
+bool delaySlot();
+
+// Appends to packets what slot says beyond baseline, and brings baseline up to date: player
+// groups of the first max_clients players, then map, score, bomb, then the slot's events in
+// order; a heartbeat when that made no packet. Names are looked up in names.
+void encodeSlot(StateManager::States* slot, StateManager::States* baseline,
+                NamesCollection* names, int max_clients, PacketManager* packets);

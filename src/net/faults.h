@@ -8,6 +8,7 @@
 
 struct NetFaults {
     std::atomic<bool> mutex_init{false};  // Mutex::init fails as if the platform refused
+    std::atomic<bool> demo_short_write{false};  // a demo record is written half, as on a full disk
 };
 extern NetFaults g_net_faults;
 #define KOVITV_FAULT(name) (g_net_faults.name.load(std::memory_order_relaxed))

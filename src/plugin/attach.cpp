@@ -7,9 +7,13 @@
 #include "plugin/globals.h"
 #include "plugin/host.h"
 #include "plugin/plugin.h"
+#include "broadcast/buffer.h"
 #include "broadcast/connections.h"
 #include "broadcast/delayer.h"
 #include "broadcast/sender.h"
+#include "demo/demo.h"
+#include "plugin/lifecycle.h"
+#include "state/state.h"
 #include "web/applet_server.h"
 
 StreamSocket g_tcp_socket;
@@ -91,13 +95,23 @@ KOVITV_EXPORT int Meta_Attach(PLUG_LOADTIME /*now*/, META_FUNCTIONS* pFunctionTa
 
     registerVersionCvar();
     ignoreBrokenPipe();
+    registerUnload();
+    g_statemgr.allocate(15);
+    l_statemgr.allocate(0);
+    g_pck_buffer.clear();  // empty already, unless a previous attach in this process left some
     if (!g_mut1.init()) LOG_ERROR("Failed to init mutex");
     g_engfuncs.pfnGetGameDir(g_gamedir);
     loadConfiguration();
+    char base[256];
+    const char* dir = g_cfg.getString("dir");
+    if (snprintf(base, sizeof(base), "%s/%s", g_gamedir, dir ? dir : "") < 0) base[0] = '\0';
+    if (g_demo.init(base) != 0) LOG_ERROR("Failed to create folder for demos");
     g_connmgr.m_max = g_cfg.getInt("max_spec");
     g_connmgr.clear();
     setVersionCvar(g_connmgr.m_count, g_connmgr.m_max);
     initThreadsAndSockets();
+    g_pck_buffer.m_reset = 0;
+    g_pck_buffer.setDelay(g_cfg.getInt("delay"));
     g_delay_thread.m_function = PacketDelayer;
     g_delay_thread.m_argument = &g_delay_thread;
     g_engfuncs.pfnAddServerCommand(const_cast<char*>("kovitv"), kovitv_command);

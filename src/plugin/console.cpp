@@ -1,6 +1,8 @@
 // The "kovitv" server console command.
 #include <cstring>
 
+#include "broadcast/buffer.h"
+#include "demo/demo.h"
 #include "net/net.h"
 #include "plugin/config.h"
 #include "plugin/globals.h"
@@ -40,11 +42,17 @@ void setDelay(const char* word) {
         UTIL_ServerPrint("Delay must be between 30 and 300 seconds.\n");
     }
     g_cfg.set("delay", n);
+    g_pck_buffer.setDelay(n);  // one whole int; the sender reads it under g_mut1
     UTIL_ServerPrint("Setting delay to %d seconds.\n", n);
 }
 
 void setRecording(const char* word) {
     bool enabled = strcmp(word, "off") != 0;
+    if (!enabled) {
+        g_mut1.lock();  // the encoder writes the demo under the same lock
+        g_demo.close();
+        g_mut1.unlock();
+    }
     g_cfg.set("record_demos", enabled ? 1 : 0);
     UTIL_ServerPrint("Demo recording is %s.\n", enabled ? "enabled" : "disabled");
     if (enabled) UTIL_ServerPrint("Setting will take effect after a map change.\n");
