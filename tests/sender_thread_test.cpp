@@ -1,0 +1,115 @@
+// The PacketSender thread against a producer that queues elements under g_mut1 the way the
+// encoder does (linked first, filled after the lock is released).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "broadcast/buffer.h"
+#include "broadcast/sender.h"
+#include "plugin/globals.h"
+#include "stream/chunks.h"
+#include "test_host.h"
+
+namespace {
+
+TEST(SenderThread, ConcurrentProducerIsSentInOrderAndStopFreesTheConnections) {
+    bool own_mutex = !g_mut1.m_valid;
+    if (own_mutex) {
+        ASSERT_TRUE(g_mut1.init());
+    }
+    int server_port = 0;
+    for (int tries = 0; tries < 5 && server_port == 0; tries++) {
+        InetAddress any;
+        int port = freeUdpPort();
+        any.setLoopback(port);
+        if (g_udp_socket.init(&any) == 0) server_port = port;
+    }
+    ASSERT_NE(server_port, 0);
+    DatagramSocket spectator;
+    int spectator_port = 0;
+    for (int tries = 0; tries < 5 && spectator_port == 0; tries++) {
+        InetAddress here;
+        int port = freeUdpPort();
+        here.setLoopback(port);
+        if (spectator.init(&here) == 0) spectator_port = port;
+    }
+    ASSERT_NE(spectator_port, 0);
+    g_connmgr.m_max = 1;
+    g_pck_buffer.m_delay = 4;
+    l_statemgr.allocate(0);
+
+    Thread sender;
+    sender.m_function = PacketSender;
+    sender.m_argument = &sender;
+    ASSERT_TRUE(sender.start());
+
+    // The spectator joins before anything is due, so it sees every element from the first.
+    InetAddress server;
+    server.setLoopback(server_port);
+    char beat[6] = {0, 0, CHUNK_HBEAT, 2, 0, 0};
+    DatagramPacket out;
+    out.m_address = &server;
+    out.m_data = beat;
+    out.m_length = sizeof(beat);
+    for (int i = 0; i < 200 && g_connmgr.count() == 0; i++) {
+        spectator.send(&out, 100);
+        Thread::sleep(10);
+    }
+    ASSERT_EQ(g_connmgr.count(), 1);
+
+    const int elements = 300;
+    std::thread producer([] {
+        for (int i = 0; i < elements; i++) {
+            g_mut1.lock();
+            PacketBuffer::BufferElement* e = g_pck_buffer.add();
+            g_mut1.unlock();
+            e->m_packets.addChunk(RTimePacketChunk(i));  // numbers the elements
+            if (i % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+
+    // Round clocks in the regular packets count up without a gap once the full states are over.
+    std::vector<int> seen;
+    int full_states = 0;
+    NamesCollection names;
+    ChunkReader reader(&names);
+    char buffer[PACKET_SIZE];
+    InetAddress from;
+    DatagramPacket in;
+    in.m_address = &from;
+    in.m_data = buffer;
+    in.m_capacity = sizeof(buffer);
+    while ((seen.empty() || seen.back() < elements - 1 - 4) && spectator.receive(&in, 2000)) {
+        Packet packet;
+        packet.reset();
+        memcpy(packet.m_data, buffer, size_t(in.m_length));
+        packet.m_length = in.m_length;
+        reader.begin(packet);
+        while (PacketChunk* chunk = reader.next()) {
+            if (chunk == &reader.m_rtime) seen.push_back(reader.m_rtime.m_seconds);
+            if (chunk == &reader.m_map) full_states++;
+        }
+        spectator.send(&out, 100);  // stays connected however long this runs
+    }
+    producer.join();
+    sender.stop();
+
+    EXPECT_EQ(full_states, 2);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), 2);  // elements 0 and 1 went out as the full states
+    for (size_t i = 1; i < seen.size(); i++) ASSERT_EQ(seen[i], seen[i - 1] + 1);
+    EXPECT_EQ(seen.back(), elements - 1 - 4);  // the last m_delay stay queued
+    EXPECT_EQ(g_connmgr.count(), 0);
+    EXPECT_EQ(g_connmgr.m_connections, nullptr);
+
+    spectator.stop();
+    g_udp_socket.stop();
+    g_pck_buffer.clear();
+    g_pck_buffer.m_delay = 60;
+    g_connmgr.m_max = 0;
+    if (own_mutex) g_mut1.destroy();
+}
+
+}  // namespace
