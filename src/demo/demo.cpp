@@ -62,6 +62,7 @@ int DemoRecorder::start(const char* map) {
 int DemoRecorder::write(const PacketManager* packets) {
     if (m_file == nullptr || packets == nullptr) return 0;
     int count = packets->count();
+    if (count == 0) return 0;  // a record says at least one packet: nothing to record
     if (count > DEMO_RECORD_PACKETS_MAX) count = DEMO_RECORD_PACKETS_MAX;
     // A failure is noticed at the record it hit, and everything before that record is in the
     // file: cutting back to m_whole leaves a file of whole records.
