@@ -1,0 +1,167 @@
+// Map start and end with the encoder running: what the first elements of a map say, what a map
+// change keeps, demo files per map, and unload.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "broadcast/buffer.h"
+#include "demo/demo.h"
+#include "demo/demo_reader.h"
+#include "demo/demo_text.h"
+#include "net/faults.h"
+#include "plugin/globals.h"
+#include "plugin/lifecycle.h"
+#include "state/names.h"
+#include "state/state.h"
+#include "test_host.h"
+
+namespace {
+
+struct Element {
+    int reset;
+    std::vector<std::string> chunks;
+    bool has(const std::string& chunk) const {
+        return std::find(chunks.begin(), chunks.end(), chunk) != chunks.end();
+    }
+};
+
+std::vector<Element> queued() {
+    std::vector<Element> out;
+    NamesCollection names;
+    ChunkReader reader(&names);
+    g_mut1.lock();
+    for (PacketBuffer::BufferElement* e = g_pck_buffer.m_first; e != nullptr; e = e->m_next) {
+        out.push_back({e->m_reset, {}});
+        for (Packet* p = e->m_packets.first(); p != nullptr; p = p->m_next) {
+            reader.begin(*p);
+            while (PacketChunk* chunk = reader.next()) {
+                char line[512];
+                describeChunk(reader, chunk, TextStyle::plain, line, sizeof(line));
+                out.back().chunks.push_back(line);
+            }
+        }
+    }
+    g_mut1.unlock();
+    return out;
+}
+
+int queuedCount() {
+    g_mut1.lock();
+    int n = g_pck_buffer.m_count;
+    g_mut1.unlock();
+    return n;
+}
+
+class Lifecycle : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    std::unique_ptr<InProcessHost> h;
+
+    void start(const std::string& extra = "") {
+        dir.write("addons/kovitv/config.ini", "udp_port " + std::to_string(freeUdpPort()) + "\n" + extra);
+        dir.write("addons/kovitv/overviews/de_kovi.txt",
+                  "global\n{\n\tZOOM 0.5\n\tORIGIN -100.7 200.2 0\n\tROTATED 1\n}\n");
+        h = std::make_unique<InProcessHost>(scratchOptions(dir));
+        ASSERT_TRUE(h->load());
+    }
+    // Game time in steps, closing slots as the frame hook does, until the encoder has queued
+    // `total` elements in all.
+    bool play(int total) {
+        for (int i = 0; i < 300 && queuedCount() < total; i++) {
+            h->host().runFor(0.1);
+            g_statemgr.advance();
+            Thread::sleep(10);
+        }
+        return queuedCount() >= total;
+    }
+};
+
+}  // namespace
+
+TEST_F(Lifecycle, AMapOpensWithAFreshEmptyStateAndNamesItselfInTheSecondElement) {
+    start();
+    h->host().activateMap("de_kovi");
+    EXPECT_GE(h->find("ServerActivate_Post :: Reading map info"), 0);
+    EXPECT_EQ(h->find("ERROR"), -1) << h->text();
+    EXPECT_TRUE(g_delay_thread.running());
+    ASSERT_TRUE(play(2));
+    std::vector<Element> e = queued();
+    EXPECT_EQ(e[0].reset, 1);
+    EXPECT_TRUE(e[0].has("map name=\"\" zoom=0 rotated=0 x=0 y=0"));
+    EXPECT_TRUE(e[0].has("score t=0 ct=0"));
+    EXPECT_TRUE(e[0].has("bomb x=0 y=0 state=0"));
+    EXPECT_EQ(e[1].reset, 0);
+    EXPECT_TRUE(e[1].has("map name=\"de_kovi\" zoom=50 rotated=1 x=-100 y=200"));
+}
+
+TEST_F(Lifecycle, AMapChangeKeepsTheQueueAndMarksTheNextMapsFirstElement) {
+    start();
+    h->host().activateMap("de_kovi");
+    ASSERT_TRUE(play(3));
+    h->host().deactivateMap();
+    EXPECT_FALSE(g_delay_thread.running());
+    EXPECT_TRUE(g_udp_thread.running());
+    EXPECT_TRUE(g_tcp_thread.running());
+    EXPECT_EQ(g_name_coll.count(), 0);
+    int old_map = queuedCount();
+
+    h->host().activateMap("de_other");
+    EXPECT_GE(h->find("ServerActivate_Post :: Failed to find map overview"), 0);
+    ASSERT_TRUE(play(old_map + 2));
+    std::vector<Element> e = queued();
+    for (int i = 1; i < old_map; i++) EXPECT_EQ(e[size_t(i)].reset, 0) << i;
+    EXPECT_EQ(e[size_t(old_map)].reset, 1);
+    EXPECT_TRUE(e[size_t(old_map) + 1].has("map name=\"de_other\" zoom=100 rotated=0 x=0 y=0"));
+}
+
+TEST_F(Lifecycle, EachRecordedMapGetsAFileAndAFailedWriteIsReportedOnce) {
+    start("record_demos on\n");
+    h->host().activateMap("de_kovi");
+    ASSERT_TRUE(g_demo.recording());
+    ASSERT_TRUE(play(3));
+    h->host().deactivateMap();
+    EXPECT_FALSE(g_demo.recording());
+    FILE* f = fopen(g_demo.path(), "rb");
+    ASSERT_NE(f, nullptr);
+    DemoReader reader(f);
+    PacketManager packets;
+    int records = 0;
+    ASSERT_TRUE(reader.begin());
+    while (reader.next(&packets) == DemoStatus::record) records++;
+    fclose(f);
+    EXPECT_EQ(reader.m_fault_offset, -1);
+    EXPECT_EQ(records, queuedCount());  // the same elements, without the delay
+
+    h->host().activateMap("de_full");
+    g_net_faults.demo_short_write = true;
+    bool played = play(queuedCount() + 2);
+    g_net_faults.demo_short_write = false;
+    ASSERT_TRUE(played);
+    EXPECT_FALSE(g_demo.recording());
+    h->host().deactivateMap();
+    int line = h->find("PacketDelayer :: Failed to write demo, recording stopped");
+    EXPECT_GE(line, 0) << h->text();
+    EXPECT_EQ(h->find("Failed to write demo", line + 1), -1);
+    EXPECT_NE(std::string(g_demo.path()).find("_de_full.kdem"), std::string::npos);
+
+    h->host().activateMap("de_third");
+    ASSERT_TRUE(g_demo.recording());
+    EXPECT_EQ(h->runCommand("kovitv record off"), "Demo recording is disabled.\n");
+    EXPECT_FALSE(g_demo.recording());
+}
+
+TEST_F(Lifecycle, UnloadStopsEveryThreadBeforeFreeingWhatTheyUse) {
+    start();
+    h->host().activateMap("de_kovi");
+    ASSERT_TRUE(play(2));
+    unloadPlugin();  // with the encoder, the sender and the web server running
+    EXPECT_FALSE(g_delay_thread.running());
+    EXPECT_FALSE(g_udp_thread.running());
+    EXPECT_FALSE(g_tcp_thread.running());
+    EXPECT_FALSE(g_statemgr.allocated());
+    EXPECT_EQ(g_pck_buffer.m_count, 0);
+    EXPECT_EQ(g_name_coll.count(), 0);
+    unloadPlugin();  // and again, finding nothing
+}
