@@ -6,12 +6,17 @@
 #include <cstring>
 #include <string>
 
+#include <sys/stat.h>
+
+#include "broadcast/buffer.h"
+#include "broadcast/sender.h"
 #include "net/faults.h"
 #include "net/net.h"
 #include "plugin/config.h"
 #include "plugin/globals.h"
 #include "plugin/host.h"
 #include "plugin/plugin.h"
+#include "state/state.h"
 #include "test_host.h"
 
 namespace {
@@ -64,6 +69,22 @@ TEST_F(Attach, StartUpReportsInOrderAndSetsTheVersionVariable) {
     EXPECT_TRUE(g_udp_thread.running());
     EXPECT_FALSE(g_delay_thread.running());
     EXPECT_EQ(h.host().hookWarnings(), 0);
+    EXPECT_EQ(g_statemgr.m_last, 15);
+    EXPECT_EQ(l_statemgr.m_last, 0);
+    EXPECT_TRUE(l_statemgr.allocated());
+    EXPECT_EQ(g_pck_buffer.m_delay, 60);
+    struct stat st;
+    EXPECT_EQ(stat(dir.file("addons/kovitv/demos").c_str(), &st), 0);
+}
+
+TEST_F(Attach, APluginFolderThatDoesNotExistOnlyCostsTheDemos) {
+    writeConfig("dir addons/missing\nrecord_demos on\n");
+    InProcessHost h(options);
+    ASSERT_TRUE(h.load());
+    EXPECT_GE(h.find("ERROR: Failed to create folder for demos"), 0) << h.text();
+    h.host().activateMap("de_kovi");
+    EXPECT_GE(h.find("ServerActivate_Post :: Failed to start demo record"), 0);
+    EXPECT_TRUE(g_delay_thread.running());
 }
 
 TEST_F(Attach, WithoutAConfigFileDefaultsApplyAndTcpUsesTheServerPort) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "broadcast/buffer.h"
 #include "plugin/config.h"
 #include "test_host.h"
 
@@ -35,6 +36,7 @@ protected:
 TEST_F(Console, DelayInRangeIsTakenAndShownInTheStatus) {
     EXPECT_EQ(run("kovitv delay 45"), "Setting delay to 45 seconds.\n");
     EXPECT_EQ(g_cfg.getInt("delay"), 45);
+    EXPECT_EQ(g_pck_buffer.m_delay, 90);  // the sender holds back the new delay at once
     EXPECT_NE(run("kovitv").find("Delay: 45 seconds\n"), std::string::npos);
 }
 

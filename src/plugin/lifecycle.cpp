@@ -134,16 +134,17 @@ void unloadPlugin() {
     g_tcp_thread.stop();
     g_grenades.clear();
     g_cfg.clear();
-    g_name_coll.clear();
-    l_name_coll.clear();
     g_pck_buffer.clear();
     g_connmgr.clear();
     g_demo.close();
     g_tcp_socket.stop();
     g_udp_socket.stop();
+    // The slots before the names: queued death chunks point at weapon names.
     g_statemgr.release();
     l_statemgr.release();
     g_current = nullptr;
+    g_name_coll.clear();
+    l_name_coll.clear();
     g_mut1.destroy();
 }
 
