@@ -7,30 +7,11 @@
 
 #include "broadcast/buffer.h"
 #include "broadcast/delayer.h"
-#include "demo/demo_text.h"
+#include "pipeline_helpers.h"
 #include "plugin/host.h"
-#include "state/names.h"
 #include "stream/chunks.h"
-#include "stream/reader.h"
 
 namespace {
-
-std::vector<std::string> chunksOf(PacketManager& packets) {
-    NamesCollection names;
-    ChunkReader reader(&names);
-    std::vector<std::string> out;
-    for (Packet* p = packets.first(); p != nullptr; p = p->m_next) {
-        reader.begin(*p);
-        while (PacketChunk* chunk = reader.next()) {
-            char line[512];
-            describeChunk(reader, chunk, TextStyle::plain, line, sizeof(line));
-            out.push_back(line);
-        }
-        EXPECT_FALSE(reader.m_truncated);
-        EXPECT_EQ(reader.m_skipped, 0);
-    }
-    return out;
-}
 
 class Encoder : public ::testing::Test {
 protected:

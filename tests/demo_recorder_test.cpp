@@ -9,8 +9,8 @@
 #include <string>
 
 #include "demo/demo.h"
-#include "demo/demo_reader.h"
 #include "net/faults.h"
+#include "pipeline_helpers.h"
 #include "stream/chunks.h"
 #include "stream/packet.h"
 #include "test_host.h"
@@ -34,19 +34,6 @@ std::string localNow(const char* format) {
 PacketManager& heartbeat(PacketManager& m) {
     m.addChunk(HBeatPacketChunk(2, 0, 0));
     return m;
-}
-
-// Reads a whole file; the number of records, and the first fault's offset (-1 none).
-long readBack(const std::string& path, int* records) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) return -2;
-    DemoReader reader(f);
-    PacketManager packets;
-    *records = 0;
-    if (reader.begin())
-        while (reader.next(&packets) == DemoStatus::record) ++*records;
-    fclose(f);
-    return reader.m_fault_offset;
 }
 
 class Demo : public ::testing::Test {
@@ -102,7 +89,7 @@ TEST_F(Demo, ARecordNeverClaimsMorePacketsThanItsCountByteCanSay) {
     demo.write(&heartbeat(small));
     demo.close();
     int records = 0;
-    EXPECT_EQ(readBack(demo.path(), &records), -1);
+    EXPECT_EQ(readDemo(demo.path(), &records), -1);
     EXPECT_EQ(records, 2);
     EXPECT_EQ(static_cast<unsigned char>(slurp(demo.path())[1]), 255);
 }
@@ -122,7 +109,7 @@ TEST_F(Demo, AShortWriteCutsTheFileBackToItsLastWholeRecordAndCloses) {
     EXPECT_EQ(demo.write(&m), 0);  // closed: nothing more is written
     EXPECT_EQ(slurp(demo.path()).size(), 1u + 1 + 2 + 6);
     int records = 0;
-    EXPECT_EQ(readBack(demo.path(), &records), -1);
+    EXPECT_EQ(readDemo(demo.path(), &records), -1);
     EXPECT_EQ(records, 1);
 }
 
@@ -143,7 +130,7 @@ TEST(DemoReading, FaultsAreFoundWithTheirOffsets) {
     };
     for (const Case& c : cases) {
         int records = -1;
-        EXPECT_EQ(readBack(dir.write("case.kdem", c.bytes), &records), c.offset) << c.bytes.size();
+        EXPECT_EQ(readDemo(dir.write("case.kdem", c.bytes), &records), c.offset) << c.bytes.size();
         EXPECT_EQ(records, c.records) << c.bytes.size();
     }
 

@@ -8,12 +8,10 @@
 
 #include "broadcast/buffer.h"
 #include "demo/demo.h"
-#include "demo/demo_reader.h"
-#include "demo/demo_text.h"
 #include "net/faults.h"
+#include "pipeline_helpers.h"
 #include "plugin/globals.h"
 #include "plugin/lifecycle.h"
-#include "state/names.h"
 #include "state/state.h"
 #include "test_host.h"
 
@@ -29,20 +27,9 @@ struct Element {
 
 std::vector<Element> queued() {
     std::vector<Element> out;
-    NamesCollection names;
-    ChunkReader reader(&names);
     g_mut1.lock();
-    for (PacketBuffer::BufferElement* e = g_pck_buffer.m_first; e != nullptr; e = e->m_next) {
-        out.push_back({e->m_reset, {}});
-        for (Packet* p = e->m_packets.first(); p != nullptr; p = p->m_next) {
-            reader.begin(*p);
-            while (PacketChunk* chunk = reader.next()) {
-                char line[512];
-                describeChunk(reader, chunk, TextStyle::plain, line, sizeof(line));
-                out.back().chunks.push_back(line);
-            }
-        }
-    }
+    for (PacketBuffer::BufferElement* e = g_pck_buffer.m_first; e != nullptr; e = e->m_next)
+        out.push_back({e->m_reset, chunksOf(e->m_packets)});
     g_mut1.unlock();
     return out;
 }
@@ -123,15 +110,8 @@ TEST_F(Lifecycle, EachRecordedMapGetsAFileAndAFailedWriteIsReportedOnce) {
     ASSERT_TRUE(play(3));
     h->host().deactivateMap();
     EXPECT_FALSE(g_demo.recording());
-    FILE* f = fopen(g_demo.path(), "rb");
-    ASSERT_NE(f, nullptr);
-    DemoReader reader(f);
-    PacketManager packets;
     int records = 0;
-    ASSERT_TRUE(reader.begin());
-    while (reader.next(&packets) == DemoStatus::record) records++;
-    fclose(f);
-    EXPECT_EQ(reader.m_fault_offset, -1);
+    EXPECT_EQ(readDemo(g_demo.path(), &records), -1);
     EXPECT_EQ(records, queuedCount());  // the same elements, without the delay
 
     h->host().activateMap("de_full");
