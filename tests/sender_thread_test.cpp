@@ -9,40 +9,65 @@
 #include "broadcast/buffer.h"
 #include "broadcast/sender.h"
 #include "plugin/globals.h"
+#include "plugin/host.h"
 #include "stream/chunks.h"
 #include "test_host.h"
 
 namespace {
 
-TEST(SenderThread, ConcurrentProducerIsSentInOrderAndStopFreesTheConnections) {
-    bool own_mutex = !g_mut1.m_valid;
-    if (own_mutex) {
-        ASSERT_TRUE(g_mut1.init());
+// The globals PacketSender works on, set up for one test and put back whatever happens.
+class SenderThread : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_own_mutex = !g_mut1.m_valid;
+        if (m_own_mutex) {
+            ASSERT_TRUE(g_mut1.init());
+        }
+        m_server_port = bindFree(g_udp_socket);
+        ASSERT_NE(m_server_port, 0);
+        ASSERT_NE(bindFree(m_spectator), 0);
+        g_connmgr.m_max = 1;
+        g_pck_buffer.m_delay = 4;
+        l_statemgr.allocate(0);
+        // The thread reads maxClients from the engine's globals; an earlier test's host is gone.
+        m_engine.maxClients = 4;
+        m_previous = gpGlobals;
+        gpGlobals = &m_engine;
+        m_sender.m_function = PacketSender;
+        m_sender.m_argument = &m_sender;
     }
-    int server_port = 0;
-    for (int tries = 0; tries < 5 && server_port == 0; tries++) {
-        InetAddress any;
-        int port = freeUdpPort();
-        any.setLoopback(port);
-        if (g_udp_socket.init(&any) == 0) server_port = port;
+    void TearDown() override {
+        m_sender.stop();
+        m_spectator.stop();
+        g_udp_socket.stop();
+        g_pck_buffer.clear();
+        g_pck_buffer.m_delay = 60;
+        g_connmgr.m_max = 0;
+        gpGlobals = m_previous;
+        if (m_own_mutex) g_mut1.destroy();
     }
-    ASSERT_NE(server_port, 0);
-    DatagramSocket spectator;
-    int spectator_port = 0;
-    for (int tries = 0; tries < 5 && spectator_port == 0; tries++) {
-        InetAddress here;
-        int port = freeUdpPort();
-        here.setLoopback(port);
-        if (spectator.init(&here) == 0) spectator_port = port;
+    static int bindFree(DatagramSocket& socket) {
+        for (int tries = 0; tries < 5; tries++) {
+            InetAddress here;
+            int port = freeUdpPort();
+            here.setLoopback(port);
+            if (socket.init(&here) == 0) return port;
+        }
+        return 0;
     }
-    ASSERT_NE(spectator_port, 0);
-    g_connmgr.m_max = 1;
-    g_pck_buffer.m_delay = 4;
-    l_statemgr.allocate(0);
 
-    Thread sender;
-    sender.m_function = PacketSender;
-    sender.m_argument = &sender;
+    bool m_own_mutex = false;
+    int m_server_port = 0;
+    DatagramSocket m_spectator;
+    globalvars_t m_engine{};
+    globalvars_t* m_previous = nullptr;
+    Thread m_sender;
+};
+
+TEST_F(SenderThread, ConcurrentProducerIsSentInOrderAndStopFreesTheConnections) {
+    DatagramSocket& spectator = m_spectator;
+    Thread& sender = m_sender;
+    int server_port = m_server_port;
     ASSERT_TRUE(sender.start());
 
     // The spectator joins before anything is due, so it sees every element from the first.
@@ -103,13 +128,6 @@ TEST(SenderThread, ConcurrentProducerIsSentInOrderAndStopFreesTheConnections) {
     EXPECT_EQ(seen.back(), elements - 1 - 4);  // the last m_delay stay queued
     EXPECT_EQ(g_connmgr.count(), 0);
     EXPECT_EQ(g_connmgr.m_connections, nullptr);
-
-    spectator.stop();
-    g_udp_socket.stop();
-    g_pck_buffer.clear();
-    g_pck_buffer.m_delay = 60;
-    g_connmgr.m_max = 0;
-    if (own_mutex) g_mut1.destroy();
 }
 
 }  // namespace

@@ -1,0 +1,131 @@
+// spectate's model of the game: what it keeps, what it forgets, and when it asks for a resync.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "broadcast/mirror.h"
+#include "game.h"
+#include "stream/chunks.h"
+#include "view.h"
+
+namespace {
+
+// Packs chunks the way the server does and hands each packet to the game as one datagram.
+class Stream {
+public:
+    Stream& player(int slot, const char* name, uint8_t mask, int team = 1) {
+        PlayerState p{};
+        p.m_index = static_cast<uint8_t>(slot);
+        p.m_name = static_cast<uint32_t>(m_names.put(name));
+        p.m_team = static_cast<uint8_t>(team);
+        p.m_health = 100;
+        p.m_state = STATE_ALIVE;
+        PlayerPacketChunk chunk(&p, &m_names);
+        chunk.m_full = false;
+        chunk.m_mask = mask;
+        m_packets.addChunk(chunk);
+        return *this;
+    }
+    Stream& map(const char* name) {
+        MapState m{};
+        m.m_name = static_cast<uint32_t>(m_names.put(name));
+        m_packets.addChunk(MapPacketChunk(&m, &m_names));
+        return *this;
+    }
+    Stream& chunk(PacketChunk&& c) {
+        m_packets.addChunk(c);
+        return *this;
+    }
+    // Every packet as a datagram; false when the game found one damaged.
+    bool sendTo(SpectatorGame& game) {
+        bool sound = true;
+        for (Packet* p = m_packets.first(); p != nullptr; p = p->m_next)
+            sound = game.receive(p->m_ptr, p->m_length, 1.0) && sound;
+        m_packets.clear();
+        return sound;
+    }
+
+private:
+    NamesCollection m_names;
+    PacketManager m_packets;
+};
+
+int presentCount(const SpectatorGame& game) {
+    int n = 0;
+    for (int slot = 0; slot < MAX_PLAYERS; slot++) n += game.present(slot);
+    return n;
+}
+
+TEST(SpectateGame, AnEmptyMapNameForgetsEveryPlayerAndTheOldMapsFeed) {
+    SpectatorGame game;
+    Stream s;
+    s.map("de_kovi").player(3, "alice", 0xFF).player(7, "bob", 0xFF, 2);
+    s.chunk(DeathPacketChunk(3, 7, 1, "ak47"));
+    ASSERT_TRUE(s.sendTo(game));
+    EXPECT_STREQ(game.mapName(), "de_kovi");
+    EXPECT_EQ(presentCount(game), 2);
+    ASSERT_EQ(game.m_feed.size(), 1u);
+    EXPECT_EQ(game.m_feed[0].m_killer, "alice");
+
+    // The first element of the next map: empty name, zero score and bomb, nobody on it yet.
+    ScoreState score{};
+    BombState bomb{};
+    s.map("").chunk(ScorePacketChunk(&score)).chunk(BombPacketChunk(&bomb));
+    ASSERT_TRUE(s.sendTo(game));
+    EXPECT_EQ(presentCount(game), 0);
+    EXPECT_TRUE(game.m_feed.empty());
+    EXPECT_NE(jsonState(game, 2.0).find("\"players\":[]"), std::string::npos);
+    ASSERT_FALSE(game.m_events.empty());
+    EXPECT_EQ(jsonEvent(game.m_events.back(), 2.0), "{\"t\":2.00,\"type\":\"reset\",\"reason\":\"map\"}");
+}
+
+TEST(SpectateGame, AFullStateReplacesThePlayersItDoesNotList) {
+    SpectatorGame game;
+    Stream s;
+    s.map("de_kovi").player(20, "left over", 0xFF);
+    ASSERT_TRUE(s.sendTo(game));
+    ASSERT_TRUE(game.present(20));
+
+    // What the sender sends a joining spectator: built from a mirror with four slots.
+    StateManager mirror;
+    mirror.allocate(0);
+    NamesCollection names;
+    mirror.slot(0)->m_map.m_name = static_cast<uint32_t>(names.put("de_kovi"));
+    mirror.slot(0)->m_players[1].m_name = static_cast<uint32_t>(names.put("carol"));
+    PacketManager full;
+    buildFullState(full, *mirror.slot(0), names, 4);
+    for (Packet* p = full.first(); p != nullptr; p = p->m_next)
+        ASSERT_TRUE(game.receive(p->m_ptr, p->m_length, 1.0));
+    EXPECT_EQ(game.m_full_states, 1);
+    EXPECT_FALSE(game.present(20));
+    EXPECT_TRUE(game.present(1));
+    EXPECT_STREQ(game.mapName(), "de_kovi");
+}
+
+TEST(SpectateGame, AsksForAResyncOnUnknownPlayersAndDamagedDatagrams) {
+    SpectatorGame game;
+    Stream s;
+    s.player(4, "dave", CHANGED_HEALTH);  // never introduced: its name went missing
+    ASSERT_TRUE(s.sendTo(game));
+    EXPECT_TRUE(game.m_gap);
+    game.m_gap = false;
+    s.player(4, "dave", CHANGED_NAME).player(4, "dave", CHANGED_HEALTH);
+    ASSERT_TRUE(s.sendTo(game));
+    EXPECT_FALSE(game.m_gap);
+
+    const char cut[] = {0, 0, CHUNK_SCORE, 1};  // a score chunk one byte short
+    EXPECT_FALSE(game.receive(cut, sizeof(cut), 1.0));
+    const char unknown[] = {0, 0, 37, CHUNK_HBEAT, 2, 0, 0};
+    EXPECT_FALSE(game.receive(unknown, sizeof(unknown), 1.0));
+    EXPECT_FALSE(game.receive(cut, 1, 1.0));
+}
+
+TEST(SpectateGame, JsonLinesStayValidWhateverAPlayerIsCalled) {
+    EXPECT_EQ(jsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(jsonString(std::string("\x1b[2J\n", 5)), "\"\\u001b[2J\\u000a\"");
+    EXPECT_EQ(jsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\"");     // UTF-8 passes through
+    EXPECT_EQ(jsonString("caf\xe9!"), "\"caf\\u00e9!\"");        // Latin-1 is escaped
+    EXPECT_EQ(jsonString("\xe2\x82"), "\"\\u00e2\\u0082\"");     // a cut sequence too
+}
+
+}  // namespace
