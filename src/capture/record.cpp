@@ -1,0 +1,18 @@
+#include "capture/record.h"
+
+#include "plugin/host.h"
+#include "stream/chunks.h"
+
+namespace capture {
+
+int gameSecond() { return truncate32(gpGlobals->time); }
+
+void appendEvent(PacketChunk* chunk) {
+    if (g_current == nullptr) {
+        delete chunk;
+        return;
+    }
+    g_current->m_events.append(chunk);
+}
+
+}  // namespace capture
