@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "plugin/host.h"
 #include "plugin/plugin.h"
 
 ScratchDir::ScratchDir() {
@@ -49,6 +50,9 @@ InProcessHost::~InProcessHost() {
         m_host.shutdown();
         m_host.unload();
     }
+    // The plugin's pointer into this host's globals must not outlive them: a later test's
+    // thread reading maxClients would read freed memory.
+    gpGlobals = nullptr;
 }
 
 bool InProcessHost::load() {

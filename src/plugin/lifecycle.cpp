@@ -77,6 +77,9 @@ void endMap() {
     g_name_coll.clear();
     for (PlayerRecord& player : g_players) player.clear();
     g_grenades.clear();
+    // Hooks that run between maps (a client leaving) find no slot and skip, instead of writing
+    // into a slot the next map would send without clearing it.
+    g_current = nullptr;
 }
 
 }  // namespace
