@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "broadcast/buffer.h"
+#include "broadcast/connections.h"
 #include "broadcast/mirror.h"
 #include "demo/demo_reader.h"
 #include "game.h"
@@ -200,6 +201,44 @@ TEST(BroadcastConcurrent, SpectatorsRebuildWhatTheDemoSays) {
     EXPECT_EQ(early.m_kills, sent.kills);
     ASSERT_LE(late.m_kills.size(), sent.kills.size());
     EXPECT_TRUE(std::equal(late.m_kills.rbegin(), late.m_kills.rend(), sent.kills.rbegin()));
+}
+
+}  // namespace
+
+namespace {
+
+// A map change keeps the spectator connected (no new full state) and its first element clears
+// what the spectator knew, so the new map shows only its own players.
+TEST(BroadcastConcurrent, AMapChangeKeepsSpectatorsAndStartsAFreshState) {
+    ScratchDir dir;
+    int udp = freeUdpPort();
+    dir.write("addons/kovitv/config.ini", "udp_port " + std::to_string(udp) + "\ndelay 30\n");
+    SimOptions options = scratchOptions(dir);
+    options.speed = 40;
+    options.max_clients = 12;
+    InProcessHost h(options);
+    MatchOptions match;
+    match.players = 8;
+    match.seed = 2;
+    h.host().setGame(new Match(h.host(), match));
+    ASSERT_TRUE(h.load());
+    h.host().activateMap("de_kovi");
+    Spectator spectator(udp);
+    ASSERT_TRUE(spectator.m_ok);
+    h.host().runFor(45);
+    h.host().command("changelevel de_kovi_b");
+    h.host().runFor(75);
+    Thread::sleep(400);
+    spectator.stop();
+    h.host().shutdown();
+
+    EXPECT_EQ(spectator.m_damaged, 0);
+    EXPECT_EQ(spectator.m_game.m_full_states, 2);  // only when it joined
+    EXPECT_STREQ(spectator.m_game.mapName(), "de_kovi_b");
+    int present = 0;
+    for (int i = 0; i < options.max_clients; i++) present += spectator.m_game.present(i);
+    EXPECT_EQ(present, match.players);
+    EXPECT_EQ(g_connmgr.m_count, 0);  // the stopped sender let everyone go
 }
 
 }  // namespace

@@ -19,6 +19,18 @@ PlayerState* connectionChange(const edict_t* entity) {
     return &p;
 }
 
+// The player's name from the user info, or the entity's net name when that has none.
+void captureName(edict_t* entity, char* infobuffer) {
+    int slot = playerSlot(entity);
+    if (g_current == nullptr || static_cast<unsigned>(slot) >= MAX_PLAYERS) return;
+    static char key[] = "name";  // the engine's signature takes a writable key
+    const char* name = infobuffer != nullptr ? g_engfuncs.pfnInfoKeyValue(infobuffer, key) : nullptr;
+    if (name == nullptr || name[0] == '\0') name = STRING(entity->v.netname);
+    PlayerState& p = capture::player(slot);
+    p.m_name = static_cast<uint32_t>(g_name_coll.put(name));
+    p.m_changed |= CHANGED_NAME;
+}
+
 }  // namespace
 
 qboolean ClientConnect(edict_t* pEntity, const char* /*pszName*/, const char* /*pszAddress*/,
@@ -30,6 +42,9 @@ qboolean ClientConnect(edict_t* pEntity, const char* /*pszName*/, const char* /*
 
 void ClientPutInServer(edict_t* pEntity) {
     connectionChange(pEntity);
+    // Clients kept across a map change come back without a user info change, and the names of
+    // the last map were forgotten: without this they would stay nameless to spectators.
+    captureName(pEntity, g_engfuncs.pfnGetInfoKeyBuffer(pEntity));
     setMetaIgnored();
 }
 
@@ -44,12 +59,5 @@ void ClientDisconnect(edict_t* pEntity) {
 
 void ClientUserInfoChanged_Post(edict_t* pEntity, char* infobuffer) {
     setMetaIgnored();
-    int slot = playerSlot(pEntity);
-    if (g_current == nullptr || static_cast<unsigned>(slot) >= MAX_PLAYERS) return;
-    static char key[] = "name";  // the engine's signature takes a writable key
-    const char* name = infobuffer != nullptr ? g_engfuncs.pfnInfoKeyValue(infobuffer, key) : nullptr;
-    if (name == nullptr || name[0] == '\0') name = STRING(pEntity->v.netname);
-    PlayerState& p = capture::player(slot);
-    p.m_name = static_cast<uint32_t>(g_name_coll.put(name));
-    p.m_changed |= CHANGED_NAME;
+    captureName(pEntity, infobuffer);
 }
