@@ -147,21 +147,36 @@ std::string findDemo(const std::string& root) {
     return "";
 }
 
-TEST(BroadcastConcurrent, SpectatorsRebuildWhatTheDemoSays) {
+// A scripted match of `players` with the plugin attached and the first map running.
+struct Broadcast {
     ScratchDir dir;
     int udp = freeUdpPort();
-    dir.write("addons/kovitv/config.ini", "udp_port " + std::to_string(udp) +
-                                              "\ndelay 30\nrecord_demos on\nmax_spec 4\n");
-    SimOptions options = scratchOptions(dir);
-    options.speed = 40;  // 40 game seconds a second: the 30 s delay passes in under a second
-    options.max_clients = 12;
-    InProcessHost h(options);
-    MatchOptions match;
-    match.players = 10;
-    match.seed = 4;
-    h.host().setGame(new Match(h.host(), match));
-    ASSERT_TRUE(h.load());
-    h.host().activateMap("de_kovi");
+    SimOptions options;
+    std::unique_ptr<InProcessHost> host;
+
+    Broadcast(int players, uint64_t seed, const std::string& config) {
+        dir.write("addons/kovitv/config.ini",
+                  "udp_port " + std::to_string(udp) + "\ndelay 30\n" + config);
+        options = scratchOptions(dir);
+        options.speed = 40;  // 40 game seconds a second: the 30 s delay passes in under a second
+        options.max_clients = 12;
+        host = std::make_unique<InProcessHost>(options);
+        MatchOptions match;
+        match.players = players;
+        match.seed = seed;
+        host->host().setGame(new Match(host->host(), match));
+        if (host->load()) host->host().activateMap("de_kovi");
+    }
+    bool ok() { return host->host().mapRunning(); }
+};
+
+TEST(BroadcastConcurrent, SpectatorsRebuildWhatTheDemoSays) {
+    Broadcast b(10, 4, "record_demos on\nmax_spec 4\n");
+    ASSERT_TRUE(b.ok());
+    InProcessHost& h = *b.host;
+    ScratchDir& dir = b.dir;
+    const SimOptions& options = b.options;
+    int udp = b.udp;
 
     Spectator early(udp);
     ASSERT_TRUE(early.m_ok);
@@ -210,20 +225,11 @@ namespace {
 // A map change keeps the spectator connected (no new full state) and its first element clears
 // what the spectator knew, so the new map shows only its own players.
 TEST(BroadcastConcurrent, AMapChangeKeepsSpectatorsAndStartsAFreshState) {
-    ScratchDir dir;
-    int udp = freeUdpPort();
-    dir.write("addons/kovitv/config.ini", "udp_port " + std::to_string(udp) + "\ndelay 30\n");
-    SimOptions options = scratchOptions(dir);
-    options.speed = 40;
-    options.max_clients = 12;
-    InProcessHost h(options);
-    MatchOptions match;
-    match.players = 8;
-    match.seed = 2;
-    h.host().setGame(new Match(h.host(), match));
-    ASSERT_TRUE(h.load());
-    h.host().activateMap("de_kovi");
-    Spectator spectator(udp);
+    const int players = 8;
+    Broadcast b(players, 2, "");
+    ASSERT_TRUE(b.ok());
+    InProcessHost& h = *b.host;
+    Spectator spectator(b.udp);
     ASSERT_TRUE(spectator.m_ok);
     h.host().runFor(45);
     h.host().command("changelevel de_kovi_b");
@@ -236,8 +242,8 @@ TEST(BroadcastConcurrent, AMapChangeKeepsSpectatorsAndStartsAFreshState) {
     EXPECT_EQ(spectator.m_game.m_full_states, 2);  // only when it joined
     EXPECT_STREQ(spectator.m_game.mapName(), "de_kovi_b");
     int present = 0;
-    for (int i = 0; i < options.max_clients; i++) present += spectator.m_game.present(i);
-    EXPECT_EQ(present, match.players);
+    for (int i = 0; i < b.options.max_clients; i++) present += spectator.m_game.present(i);
+    EXPECT_EQ(present, players);
     EXPECT_EQ(g_connmgr.m_count, 0);  // the stopped sender let everyone go
 }
 
