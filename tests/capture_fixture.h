@@ -52,6 +52,7 @@ protected:
         gpMetaUtilFuncs = &m_mutil;
         m_globals.pStringBase = m_strings;
         m_globals.time = 1.0f;
+        g_limitchat = 1;  // the default of allow_teamsay, whatever ran before
         forgetMessages();
         for (int i = 0; g_user_msg[i].name; ++i) registerMessage(g_user_msg[i].name, 64 + i);
         mapStart();

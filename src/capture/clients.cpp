@@ -44,7 +44,8 @@ void ClientPutInServer(edict_t* pEntity) {
     connectionChange(pEntity);
     // Clients kept across a map change come back without a user info change, and the names of
     // the last map were forgotten: without this they would stay nameless to spectators.
-    captureName(pEntity, g_engfuncs.pfnGetInfoKeyBuffer(pEntity));
+    captureName(pEntity, g_engfuncs.pfnGetInfoKeyBuffer != nullptr
+                             ? g_engfuncs.pfnGetInfoKeyBuffer(pEntity) : nullptr);
     setMetaIgnored();
 }
 
