@@ -1,0 +1,197 @@
+// The viewer page: live mode (the broadcast over /live/) or demo mode (a file from the disk or
+// ?demo=URL), one map canvas, the panels and, for demos, the controls and the timeline.
+
+import { parseDemo } from './demo.js';
+import { Follower } from './fragments.js';
+import { renderPanels } from './panels.js';
+import { DemoPlayer } from './player.js';
+import { GameState } from './state.js';
+import { MapView } from './view.js';
+
+const $ = (id) => document.getElementById(id);
+const view = new MapView($('map'));
+const panels = { score: $('score'), clock: $('clock'), teams: $('teams'), feed: $('feed'), chat: $('chat') };
+const PANEL_MS = 250;  // the text is rebuilt at most this often
+
+let live = null;  // { follower, state, time, at, sync }
+let demo = null;  // DemoPlayer
+let lastFrame = performance.now();
+let lastPanels = 0;
+
+function status(text) { $('status').textContent = text; }
+
+// Overview pictures by file name; null while loading or when there is none.
+const overviews = new Map();
+function overview(file) {
+    if (!file) return null;
+    if (!overviews.has(file)) {
+        const image = new Image();
+        overviews.set(file, null);
+        image.onload = () => overviews.set(file, image);
+        image.src = `../overviews/${encodeURIComponent(file)}`;
+    }
+    return overviews.get(file);
+}
+
+function overviewFor(state) {
+    const name = state.map?.name;
+    if (!name) return null;
+    if (live?.sync?.map === name) return overview(live.sync.overview);
+    return overview(`${name}.bmp`);
+}
+
+function stop() {
+    live?.follower.stop();
+    live = null;
+    demo = null;
+    $('demo-controls').hidden = true;
+    $('timeline').hidden = true;
+    $('live').classList.remove('active');
+}
+
+function startLive() {
+    stop();
+    $('live').classList.add('active');
+    $('source').textContent = 'live broadcast';
+    status('Connecting to the live stream');
+    const state = new GameState();
+    live = { state, time: 0, at: performance.now(), sync: null };
+    live.follower = new Follower({
+        onSync: (sync) => {
+            live.sync = sync;
+            $('source').textContent = `live: ${sync.server || 'server'}, ${sync.delay} s behind the game`;
+        },
+        onStatus: status,
+        onElement: (element) => {
+            live.time += 0.5;
+            live.at = performance.now();
+            const faults = live.state.applyElement(element.packets, live.time, element.fresh);
+            if (faults.truncated || faults.invalid) status('Some of the stream arrived damaged');
+        },
+    });
+    live.follower.start();
+}
+
+function startDemo(buffer, name) {
+    stop();
+    const { records, fault } = parseDemo(buffer);
+    if (records.length === 0) {
+        status(`${name}: nothing to replay${fault ? ` (${fault.message})` : ''}`);
+        return;
+    }
+    status(fault ? `${name} is damaged at byte ${fault.offset} (${fault.message}); replaying the ${records.length} records before it` : '');
+    demo = new DemoPlayer(records);
+    demo.playing = true;
+    $('source').textContent = `demo: ${name}`;
+    $('demo-controls').hidden = false;
+    $('timeline').hidden = false;
+    demo.speed = Number($('speed').value);
+}
+
+async function loadDemoUrl(url) {
+    status(`Loading ${url}`);
+    try {
+        const response = await fetch(url);
+        if (!response.ok) throw new Error(`HTTP ${response.status}`);
+        startDemo(await response.arrayBuffer(), url);
+    } catch (error) {
+        status(`Cannot load the demo ${url}: ${error.message}`);
+    }
+}
+
+function clock(seconds) {
+    const s = Math.floor(seconds);
+    return `${Math.floor(s / 60)}:${String(s % 60).padStart(2, '0')}`;
+}
+
+const MARKER_COLOUR = { round: '#ffffff', kill: '#e04040', map: '#f5c542' };
+
+function drawTimeline() {
+    const canvas = $('timeline');
+    const width = canvas.clientWidth;
+    if (canvas.width !== width) canvas.width = width;
+    const ctx = canvas.getContext('2d');
+    const x = (record) => (record / Math.max(demo.length, 1)) * width;
+    ctx.fillStyle = '#24282d';
+    ctx.fillRect(0, 0, width, canvas.height);
+    ctx.fillStyle = '#3a4f66';
+    ctx.fillRect(0, 0, x(demo.position), canvas.height);
+    for (const m of demo.markers) {
+        ctx.fillStyle = MARKER_COLOUR[m.kind];
+        const tall = m.kind === 'kill' ? 10 : canvas.height;
+        ctx.fillRect(Math.floor(x(m.record)), canvas.height - tall, m.kind === 'kill' ? 1 : 2, tall);
+    }
+    ctx.fillStyle = '#f5c542';
+    ctx.fillRect(x(demo.position) - 1, 0, 3, canvas.height);
+}
+
+function frame(now) {
+    const seconds = Math.min((now - lastFrame) / 1000, 1);
+    lastFrame = now;
+    let state = null, time = 0;
+    if (demo) {
+        demo.advance(seconds);
+        state = demo.state;
+        time = demo.time;
+        $('play').textContent = demo.playing ? 'Pause' : 'Play';
+        $('position').textContent = `${clock(demo.time)} / ${clock(demo.length / 2)}`;
+        drawTimeline();
+    } else if (live) {
+        state = live.state;
+        time = live.time + Math.min((now - live.at) / 1000, 0.5);
+    }
+    if (state) {
+        view.draw(state, time, overviewFor(state));
+        if (now - lastPanels > PANEL_MS) {
+            renderPanels(panels, state, time);
+            lastPanels = now;
+        }
+    }
+    requestAnimationFrame(frame);
+}
+
+function seekTo(event) {
+    if (!demo) return;
+    const box = $('timeline').getBoundingClientRect();
+    demo.seek(((event.clientX - box.left) / box.width) * demo.length);
+    lastPanels = 0;
+}
+
+function markerAt(event) {
+    const box = $('timeline').getBoundingClientRect();
+    const record = ((event.clientX - box.left) / box.width) * demo.length;
+    const near = demo.markers.filter((m) => Math.abs(m.record - record) < demo.length / 200);
+    return near.map((m) => `${clock(m.record / 2)} ${m.text}`).join('\n') || clock(record / 2);
+}
+
+$('live').addEventListener('click', startLive);
+$('file').addEventListener('change', async () => {
+    const file = $('file').files[0];
+    if (file) startDemo(await file.arrayBuffer(), file.name);
+});
+$('play').addEventListener('click', () => {
+    if (!demo) return;
+    if (!demo.playing && demo.position >= demo.length) demo.seek(0);
+    demo.playing = !demo.playing;
+});
+$('speed').addEventListener('change', () => { if (demo) demo.speed = Number($('speed').value); });
+$('timeline').addEventListener('pointerdown', (event) => {
+    seekTo(event);
+    $('timeline').setPointerCapture(event.pointerId);
+});
+$('timeline').addEventListener('pointermove', (event) => {
+    if (!demo) return;
+    if (event.buttons & 1) seekTo(event);
+    $('timeline').title = markerAt(event);
+});
+document.addEventListener('keydown', (event) => {
+    if (event.key === ' ' && demo && event.target === document.body) {
+        event.preventDefault();
+        $('play').click();
+    }
+});
+
+const named = new URLSearchParams(location.search).get('demo');
+if (named) loadDemoUrl(named);
+else startLive();
+requestAnimationFrame(frame);
