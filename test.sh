@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the three targets and runs every test: the native build under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the web parsers under libFuzzer, the start page in headless Chromium,
+# Builds the three targets and runs every test: the browser viewer's JavaScript under node, the
+# native build under AddressSanitizer and UndefinedBehaviorSanitizer, the web parsers under libFuzzer, the start page in headless Chromium,
 # the concurrency tests under ThreadSanitizer, the i386 build (the library real servers load) with
 # its tests, and the Windows DLL's exports.
 # Installs what is missing first (Debian packages; needs root). Exit status 0 only when all pass.
@@ -23,6 +23,13 @@ build() {  # build DIR [cmake options...]
         || { cat "$dir.configure.log"; return 1; }
     cmake --build "$dir" -j"$jobs" 2>&1 | grep -E 'error|warning|Error' ; return "${PIPESTATUS[0]}"
 }
+
+step "the browser viewer's JavaScript under node's test runner"
+if command -v node >/dev/null || kovitv_install nodejs; then
+    node --test tests/js/ || fail "viewer JavaScript tests"
+else
+    fail "node is missing: viewer JavaScript tests"
+fi
 
 mkdir -p build
 step "native build, AddressSanitizer + UndefinedBehaviorSanitizer"
