@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the three targets and runs every test: the browser viewer's JavaScript under node, the
-# native build under AddressSanitizer and UndefinedBehaviorSanitizer, the web parsers under libFuzzer, the start page in headless Chromium,
-# the concurrency tests under ThreadSanitizer, the i386 build (the library real servers load) with
-# its tests, and the Windows DLL's exports.
+# native build under AddressSanitizer and UndefinedBehaviorSanitizer, the web parsers under
+# libFuzzer, the start page in headless Chromium, the concurrency tests under ThreadSanitizer, the
+# i386 build (the library real servers load) with its tests, and the Windows DLL's exports.
 # Installs what is missing first (Debian packages; needs root). Exit status 0 only when all pass.
 set -uo pipefail
 cd "$(dirname "$0")"
