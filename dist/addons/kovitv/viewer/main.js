@@ -1,5 +1,5 @@
 // The viewer page: live mode (the broadcast over /live/) or demo mode (a file from the disk or
-// ?demo=URL), one map canvas, the panels and, for demos, the controls and the timeline.
+// ?demo=URL, with &t=SECONDS to start there), one map canvas, the panels and, for demos, the controls and the timeline.
 
 import { parseDemo } from './demo.js';
 import { Follower } from './fragments.js';
@@ -72,7 +72,7 @@ function startLive() {
     live.follower.start();
 }
 
-function startDemo(buffer, name) {
+function startDemo(buffer, name, at = 0) {
     stop();
     const { records, fault } = parseDemo(buffer);
     if (records.length === 0) {
@@ -81,6 +81,7 @@ function startDemo(buffer, name) {
     }
     status(fault ? `${name} is damaged at byte ${fault.offset} (${fault.message}); replaying the ${records.length} records before it` : '');
     demo = new DemoPlayer(records);
+    demo.seek(at * 2);
     demo.playing = true;
     $('source').textContent = `demo: ${name}`;
     $('demo-controls').hidden = false;
@@ -88,12 +89,12 @@ function startDemo(buffer, name) {
     demo.speed = Number($('speed').value);
 }
 
-async function loadDemoUrl(url) {
+async function loadDemoUrl(url, at) {
     status(`Loading ${url}`);
     try {
         const response = await fetch(url);
         if (!response.ok) throw new Error(`HTTP ${response.status}`);
-        startDemo(await response.arrayBuffer(), url);
+        startDemo(await response.arrayBuffer(), url, at);
     } catch (error) {
         status(`Cannot load the demo ${url}: ${error.message}`);
     }
@@ -191,7 +192,9 @@ document.addEventListener('keydown', (event) => {
     }
 });
 
-const named = new URLSearchParams(location.search).get('demo');
-if (named) loadDemoUrl(named);
+// ?demo=URL&t=SECONDS opens a demo at that moment of game time.
+const query = new URLSearchParams(location.search);
+const named = query.get('demo');
+if (named) loadDemoUrl(named, Number(query.get('t')) || 0);
 else startLive();
 requestAnimationFrame(frame);
