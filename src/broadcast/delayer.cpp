@@ -62,7 +62,6 @@ void encodePlayer(PlayerState* now, PlayerState* known, NamesCollection* names,
     PlayerPacketChunk chunk(now, names);
     chunk.m_full = false;
     chunk.m_mask = mask;
-    chunk.getSize();  // settles m_size from the mask (name length included)
     packets->addChunk(chunk);
 }
 
@@ -75,7 +74,6 @@ void encodeMap(MapState* now, MapState* known, NamesCollection* names, PacketMan
     *known = sent;
     known->m_changed = 1;
     MapPacketChunk chunk(&sent, names);
-    chunk.getSize();
     packets->addChunk(chunk);
 }
 

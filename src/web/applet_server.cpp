@@ -66,7 +66,10 @@ int maxVisitors() {
 }
 
 void reportRefusedVisitors() {
-    if (!s_refusal_to_report.exchange(false, std::memory_order_acquire)) return;
+    // Runs every frame: a plain load on the usual path, the exchange only when there is news.
+    if (!s_refusal_to_report.load(std::memory_order_relaxed) ||
+        !s_refusal_to_report.exchange(false, std::memory_order_acquire))
+        return;
     LOG_ERROR("AppletSender :: %d web visitors at once, closing new connections",
               s_refusal_limit.load(std::memory_order_relaxed));
 }

@@ -118,7 +118,7 @@ const char* teamName(int team) {
     switch (team) {
         case 1: return "T";
         case 2: return "CT";
-        default: return "SPEC";
+        default: return "SPECTATOR";
     }
 }
 
@@ -133,7 +133,7 @@ const char* weaponName(int id) {
 
 const char* chatKindName(int kind) {
     static const char* const names[] = {"CT", "T", "all", "CT dead", "T dead", "all dead",
-                                        "all spec", "spec"};
+                                        "all spectators", "spectators"};
     return kind >= 0 && kind < 8 ? names[kind] : "?";
 }
 

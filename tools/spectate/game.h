@@ -94,7 +94,7 @@ private:
     ChunkReader m_reader;
 };
 
-const char* teamName(int team);          // "T", "CT" or "SPEC"
+const char* teamName(int team);          // "T", "CT" or "SPECTATOR" (team 0: none or watching)
 const char* weaponName(int id);          // Counter-Strike weapon ids; "" when unknown
 const char* chatKindName(int kind);      // "CT", "T", "all", ...
 const char* announcementText(int code);  // "Terrorists win", ...

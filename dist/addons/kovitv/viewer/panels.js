@@ -10,7 +10,7 @@ const WEAPONS = ['', 'p228', 'shield', 'scout', 'hegrenade', 'xm1014', 'c4', 'ma
     'smokegrenade', 'elite', 'fiveseven', 'ump45', 'sg550', 'galil', 'famas', 'usp', 'glock18',
     'awp', 'mp5navy', 'm249', 'm3', 'm4a1', 'tmp', 'g3sg1', 'flashbang', 'deagle', 'sg552', 'ak47',
     'knife', 'p90'];
-const CHAT_KIND = ['CT', 'T', '', 'CT dead', 'T dead', 'dead', 'spec', 'spec team'];
+const CHAT_KIND = ['CT', 'T', '', 'CT dead', 'T dead', 'dead', 'spectators', 'spectator team'];
 const FEED_SHOWN_S = 20;  // kills older than this leave the feed
 
 export function weaponName(id) { return WEAPONS[id] ?? ''; }
