@@ -58,6 +58,7 @@ void SpectatorSender::sendPackets(const PacketManager& packets,
 
 void SpectatorSender::sendPhase(PacketBuffer::BufferElement& element) {
     StateManager::States& mirror = *m_mirror->slot(0);
+    if (m_fragments) m_fragments->beginElement(mirror, *m_names, maxClients());
     // Before the element's own packets are read back, so a full state sent now holds only
     // what the fresh game state has carried.
     if (element.m_reset) clearMirror(*m_mirror, *m_names);
@@ -68,6 +69,7 @@ void SpectatorSender::sendPhase(PacketBuffer::BufferElement& element) {
 
     for (Packet* p = element.m_packets.first(); p != nullptr; p = p->m_next)
         applyPacket(mirror, m_reader, *p);
+    if (m_fragments) m_fragments->endElement(element, mirror, *m_names);
 
     for (c = m_connections->m_connections; c != nullptr; c = c->m_next)
         if (c->m_fullStates > 0) break;
@@ -106,6 +108,9 @@ void* PacketSender(void* arg) {
     Thread* self = static_cast<Thread*>(arg);
     if (!l_statemgr.allocated()) l_statemgr.allocate(0);  // attach sizes it; never run without
     SpectatorSender sender(&g_udp_socket, &g_connmgr, &l_statemgr, &l_name_coll);
+    if (httpStreamEnabled()) sender.m_fragments = &g_fragments;
     sender.run(self);
+    // The mirror may be released before the next sender starts: its fragment starts afresh.
+    g_fragments.abandon();
     return nullptr;
 }

@@ -8,6 +8,7 @@
 
 #include "broadcast/buffer.h"
 #include "broadcast/connections.h"
+#include "broadcast/fragments.h"
 #include "net/net.h"
 #include "state/names.h"
 #include "state/state.h"
@@ -43,6 +44,7 @@ public:
     int64_t (*m_clock)() = monotonicMillis;  // the connection clock; tests drive their own
     int m_max_clients = -1;                  // slots in a full state; -1: the engine's maxClients
     int m_full_states_built = 0;             // how often a full state was built (figures, tests)
+    FragmentStore* m_fragments = nullptr;    // every element sent is also kept here; null: none
 
 private:
     void sendPackets(const PacketManager& packets, const ConnectionManager::Connection& to);

@@ -29,7 +29,7 @@ constexpr MimeRow MIME_TABLE[] = {
 };
 
 constexpr const char* HEADER_FORMAT =
-    "HTTP/1.1 %s\nDate: %s\nCache-Control: no-store, no-cache, must-revalidate\n"
+    "HTTP/1.1 %s\nDate: %s\nCache-Control: %s\n"
     "Server: Kovi TV\nContent-Length: %d\nConnection: Keep-Alive\nContent-Type: %s\n\n";
 
 constexpr const char* WEEKDAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -91,10 +91,12 @@ struct Response {
     char m_data[HEADER_MAX + 1 + RAW_READ_SIZE];
     int m_header = 0;  // header bytes at the start of m_data; -1 when it did not fit
 
-    Response(const char* status, int length, const char* type) {
+    Response(const char* status, int length, const char* type,
+             const char* cache_control = CACHE_NEVER) {
         char date[DATE_MAX + 1];
         if (!formatHttpDate(int64_t(time(nullptr)), date, sizeof(date))) date[0] = '\0';
-        m_header = formatResponseHeader(m_data, HEADER_MAX + 1, status, date, length, type);
+        m_header = formatResponseHeader(m_data, HEADER_MAX + 1, status, date, length, type,
+                                        cache_control);
     }
     char* room() { return m_data + (m_header > 0 ? m_header : 0); }
     // Sends the header with `extra` bytes already placed after it.
@@ -160,8 +162,10 @@ bool formatHttpDate(int64_t seconds, char* out, int size) {
 }
 
 int formatResponseHeader(char* out, int size, const char* status, const char* date,
-                         int content_length, const char* content_type) {
-    int n = snprintf(out, size_t(size), HEADER_FORMAT, status, date, content_length, content_type);
+                         int content_length, const char* content_type,
+                         const char* cache_control) {
+    int n = snprintf(out, size_t(size), HEADER_FORMAT, status, date, cache_control,
+                     content_length, content_type);
     return (n > 0 && n < size) ? n : -1;
 }
 
@@ -184,6 +188,16 @@ bool sendAll(StreamSocket* connection, const char* data, int length) {
         length -= sent;
     }
     return true;
+}
+
+bool sendContent(StreamSocket* connection, const char* status, const char* type,
+                 const char* cache_control, const char* data, int length) {
+    Response response(status, length, type, cache_control);
+    // The start rides with the header; the rest goes straight from the caller's bytes.
+    int first = length < RAW_READ_SIZE ? length : RAW_READ_SIZE;
+    if (first > 0) memcpy(response.room(), data, size_t(first));
+    if (!response.send(connection, first)) return false;
+    return first == length || sendAll(connection, data + first, length - first);
 }
 
 bool sendFile(StreamSocket* connection, const char* path, char* query) {

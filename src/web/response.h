@@ -20,9 +20,12 @@ const char* mimeType(const char* path);
 // Formatted by hand: gmtime's shared buffer is not safe on many visitor threads.
 bool formatHttpDate(int64_t seconds, char* out, int size);
 
+constexpr const char* CACHE_NEVER = "no-store, no-cache, must-revalidate";  // files, errors
+
 // The response header; its length, or -1 when it does not fit in size - 1 characters.
 int formatResponseHeader(char* out, int size, const char* status, const char* date,
-                         int content_length, const char* content_type);
+                         int content_length, const char* content_type,
+                         const char* cache_control = CACHE_NEVER);
 
 // True when the path may name a served file: it starts with '/' (the folder and the path are
 // joined without a separator) and no part of it is a Windows device name (CON, NUL, COM1...),
@@ -31,6 +34,11 @@ bool isServablePath(const char* path);
 
 // Sends data whole, continuing after short sends; false when a send fails or times out.
 bool sendAll(StreamSocket* connection, const char* data, int length);
+
+// Sends one whole response from memory: the header (this status, type and Cache-Control), then
+// data. True when all of it went out.
+bool sendContent(StreamSocket* connection, const char* status, const char* type,
+                 const char* cache_control, const char* data, int length);
 
 // Answers one request: the file <game>/<dir><path>, as stored when query is null, else filled
 // with the query and the configuration store. A missing, unreadable or folder name gets the 404

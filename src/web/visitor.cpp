@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "web/live.h"
 #include "web/request.h"
 #include "web/response.h"
 
@@ -34,6 +35,10 @@ void* VisitorService(void* argument) {
         char* query;
         if (getRequestedFile(self->m_socket, &path, &query, buffer, sizeof(buffer), &carry) != 0)
             break;  // silent, closed, refused or malformed: no answer
+        if (isLivePath(path)) {
+            if (!sendLive(self->m_socket, path)) break;
+            continue;
+        }
         const char* file = path;
         char* fill = nullptr;  // only the start page is filled
         if (strcmp(path, "/") == 0) {

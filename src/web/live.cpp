@@ -1,0 +1,103 @@
+#include "web/live.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "broadcast/buffer.h"
+#include "broadcast/fragments.h"
+#include "plugin/config.h"
+#include "web/response.h"
+
+namespace {
+
+constexpr const char* CACHE_FRAGMENT = "public, max-age=3600";
+constexpr const char* CACHE_SYNC = "max-age=1";
+constexpr const char* TYPE_BINARY = "application/octet-stream";
+constexpr const char* TYPE_JSON = "application/json";
+
+bool sendStatus(StreamSocket* connection, const char* status) {
+    return sendContent(connection, status, "text/html", CACHE_NEVER, "", 0);
+}
+
+bool sendSync(StreamSocket* connection) {
+    FragmentRef newest = g_fragments.newest();
+    const char* hostname = g_cfg.getString("hostname");
+    char map[FRAGMENT_MAP_MAX * 6 + 3];
+    char overview[FRAGMENT_OVERVIEW_MAX * 6 + 3];
+    char server[512];
+    writeJsonString(map, sizeof(map), newest ? newest->m_map : "");
+    writeJsonString(overview, sizeof(overview), newest ? newest->m_overview : "");
+    writeJsonString(server, sizeof(server), hostname);
+    char json[LIVE_SYNC_MAX + 1];
+    int delay = g_pck_buffer.m_delay.load(std::memory_order_relaxed) / 2;
+    int n = snprintf(json, sizeof(json),
+                     "{\"fragment\":%d,\"elements\":%d,\"delay\":%d,\"map\":%s,\"overview\":%s,"
+                     "\"server\":%s}",
+                     newest ? newest->m_number : 0, FRAGMENT_ELEMENTS, delay, map, overview,
+                     server);
+    if (n <= 0 || n >= int(sizeof(json))) return sendStatus(connection, "404 Not Found");
+    return sendContent(connection, "200 OK", TYPE_JSON, CACHE_SYNC, json, n);
+}
+
+// "/live/N/start" or "/live/N/body" (path after "/live/").
+bool sendFragment(StreamSocket* connection, const char* rest) {
+    const char* slash = strchr(rest, '/');
+    if (slash == nullptr) return sendStatus(connection, "404 Not Found");
+    bool start = strcmp(slash + 1, "start") == 0;
+    if (!start && strcmp(slash + 1, "body") != 0) return sendStatus(connection, "404 Not Found");
+    int number = parseFragmentNumber(rest, int(slash - rest));
+    if (number < 0) return sendStatus(connection, "400 Bad Request");
+    FragmentRef fragment = g_fragments.get(number);
+    if (!fragment) return sendStatus(connection, "404 Not Found");
+    // Sent from our own reference: the store may evict it meanwhile, the bytes stay.
+    if (start)
+        return sendContent(connection, "200 OK", TYPE_BINARY, CACHE_FRAGMENT, fragment->m_start,
+                           fragment->m_start_length);
+    return sendContent(connection, "200 OK", TYPE_BINARY, CACHE_FRAGMENT, fragment->m_body,
+                       fragment->m_body_length);
+}
+
+}  // namespace
+
+bool isLivePath(const char* path) {
+    return strcmp(path, "/live") == 0 || strncmp(path, "/live/", 6) == 0;
+}
+
+int parseFragmentNumber(const char* text, int length) {
+    if (length <= 0 || length > LIVE_NUMBER_DIGITS) return -1;
+    int number = 0;
+    for (int i = 0; i < length; i++) {
+        if (text[i] < '0' || text[i] > '9') return -1;
+        number = number * 10 + (text[i] - '0');
+    }
+    return number;
+}
+
+int writeJsonString(char* out, int size, const char* text) {
+    int n = 0;
+    out[n++] = '"';
+    for (const char* c = text ? text : ""; *c; ++c) {
+        unsigned char byte = static_cast<unsigned char>(*c);
+        char escaped[8];
+        int length;
+        if (byte == '"' || byte == '\\')
+            length = snprintf(escaped, sizeof(escaped), "\\%c", byte);
+        else if (byte < 0x20 || byte == 0x7f)
+            length = snprintf(escaped, sizeof(escaped), "\\u%04x", byte);
+        else
+            length = snprintf(escaped, sizeof(escaped), "%c", byte);
+        if (n + length + 2 > size) break;  // room for the closing quote and the terminator
+        memcpy(out + n, escaped, size_t(length));
+        n += length;
+    }
+    out[n++] = '"';
+    out[n] = '\0';
+    return n;
+}
+
+bool sendLive(StreamSocket* connection, const char* path) {
+    if (!httpStreamEnabled()) return sendStatus(connection, "404 Not Found");
+    if (strcmp(path, "/live/sync") == 0) return sendSync(connection);
+    if (strncmp(path, "/live/", 6) == 0) return sendFragment(connection, path + 6);
+    return sendStatus(connection, "404 Not Found");
+}

@@ -1,0 +1,291 @@
+// The delayed stream over HTTP with a scripted match in simhost: the plugin's own encoder, delay
+// buffer and sender fill the fragment store, and plain sockets ask the web server for it.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "broadcast/fragments.h"
+#include "game.h"
+#include "match.h"
+#include "net/net.h"
+#include "test_host.h"
+
+namespace {
+
+struct Reply {
+    std::string m_header;
+    std::string m_body;
+    bool m_ok = false;
+    std::string field(const std::string& name) const {
+        size_t at = m_header.find("\n" + name + ": ");
+        if (at == std::string::npos) return "(absent)";
+        at += name.size() + 3;
+        return m_header.substr(at, m_header.find('\n', at) - at);
+    }
+    std::string status() const { return m_header.substr(0, m_header.find('\n')); }
+};
+
+// One keep-alive connection, one request at a time.
+class Client {
+public:
+    explicit Client(int port) : m_fd(socket(AF_INET, SOCK_STREAM, 0)) {
+        timeval limit{10, 0};
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_connected = connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+    }
+    ~Client() { close(m_fd); }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    Reply get(const std::string& path) {
+        Reply r;
+        std::string request = "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n";
+        if (!m_connected ||
+            ::send(m_fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size()))
+            return r;
+        size_t end;
+        while ((end = m_pending.find("\n\n")) == std::string::npos)
+            if (!fill()) return r;
+        r.m_header = m_pending.substr(0, end + 2);
+        m_pending.erase(0, end + 2);
+        std::string length = r.field("Content-Length");
+        if (length == "(absent)") return r;
+        size_t n = std::stoul(length);
+        while (m_pending.size() < n)
+            if (!fill()) return r;
+        r.m_body = m_pending.substr(0, n);
+        m_pending.erase(0, n);
+        r.m_ok = true;
+        return r;
+    }
+
+private:
+    bool fill() {
+        char buffer[8192];
+        ssize_t n = recv(m_fd, buffer, sizeof(buffer), 0);
+        if (n <= 0) return false;
+        m_pending.append(buffer, size_t(n));
+        return true;
+    }
+
+    int m_fd;
+    bool m_connected = false;
+    std::string m_pending;
+};
+
+// The number of a "key":N field of a flat JSON object; -1 when absent.
+long jsonNumber(const std::string& json, const std::string& key) {
+    size_t at = json.find("\"" + key + "\":");
+    if (at == std::string::npos) return -1;
+    return std::stol(json.substr(at + key.size() + 3));
+}
+
+// Walks a run of elements; the number of elements, or -1 at a fault.
+int countElements(const std::string& data) {
+    size_t at = 0;
+    int elements = 0;
+    while (at < data.size()) {
+        if (data.size() - at < 2) return -1;
+        int count = uint8_t(data[at + 1]);
+        at += 2;
+        for (int i = 0; i < count; i++) {
+            if (data.size() - at < 2) return -1;
+            size_t n = (size_t(uint8_t(data[at])) << 8) | uint8_t(data[at + 1]);
+            at += 2;
+            if (n < 2 || n > 512 || n > data.size() - at) return -1;
+            at += n;
+        }
+        elements++;
+    }
+    return elements;
+}
+
+// A scripted match with the plugin attached, the map running and the web server up.
+struct Live {
+    ScratchDir dir;
+    SimOptions options;
+    std::unique_ptr<InProcessHost> host;
+    int port = 0;
+
+    explicit Live(const std::string& config) {
+        dir.write("addons/kovitv/config.ini", "udp_port " + std::to_string(freeUdpPort()) +
+                                                  "\ndelay 30\n" + config);
+        dir.write("addons/kovitv/overviews/de_kovi.png", "PNG");
+        options = scratchOptions(dir);
+        options.speed = 40;
+        options.max_clients = 12;
+        options.cvars["hostname"] = "Kovi \"test\" \\ server";
+        host = std::make_unique<InProcessHost>(options);
+        MatchOptions match;
+        match.players = 6;
+        match.seed = 3;
+        host->host().setGame(new Match(host->host(), match));
+        if (host->load()) host->host().activateMap("de_kovi");
+        const std::string& address = options.cvars.at("net_address");
+        port = atoi(address.c_str() + address.find(':') + 1);
+    }
+    bool ok() { return host->host().mapRunning(); }
+    // Plays until the store holds at least `more` fragments beyond what it had.
+    bool playFragments(int more) {
+        int goal = g_fragments.newestNumber() + more;
+        for (int i = 0; i < 400 && g_fragments.newestNumber() < goal; i++) host->host().runFor(1);
+        return g_fragments.newestNumber() >= goal;
+    }
+};
+
+}  // namespace
+
+TEST(LiveHttp, SyncNamesTheNewestFragmentTheDelayTheMapAndTheServer) {
+    Live live("");
+    ASSERT_TRUE(live.ok());
+    ASSERT_TRUE(live.playFragments(2));
+    Client c(live.port);
+    Reply r = c.get("/live/sync");
+    ASSERT_TRUE(r.m_ok) << r.m_header;
+    EXPECT_EQ(r.status(), "HTTP/1.1 200 OK");
+    EXPECT_EQ(r.field("Content-Type"), "application/json");
+    EXPECT_EQ(r.field("Cache-Control"), "max-age=1");
+    long newest = jsonNumber(r.m_body, "fragment");
+    EXPECT_GE(newest, 2);
+    EXPECT_LE(newest, g_fragments.newestNumber());
+    EXPECT_EQ(jsonNumber(r.m_body, "elements"), 4);
+    EXPECT_EQ(jsonNumber(r.m_body, "delay"), 30);
+    EXPECT_NE(r.m_body.find("\"map\":\"de_kovi\""), std::string::npos) << r.m_body;
+    EXPECT_NE(r.m_body.find("\"overview\":\"overviews/de_kovi.png\""), std::string::npos)
+        << r.m_body;
+    EXPECT_NE(r.m_body.find("\"server\":\"Kovi \\\"test\\\" \\\\ server\"}"), std::string::npos)
+        << r.m_body;
+    live.host->host().shutdown();
+}
+
+TEST(LiveHttp, CompleteFragmentsAreCachedMissingOnes404AndMalformedNumbers400) {
+    Live live("");
+    ASSERT_TRUE(live.ok());
+    ASSERT_TRUE(live.playFragments(FRAGMENTS_KEPT + 2));
+    int newest = g_fragments.newestNumber();
+    Client c(live.port);
+    std::string n = std::to_string(newest);
+
+    Reply start = c.get("/live/" + n + "/start");
+    ASSERT_TRUE(start.m_ok);
+    EXPECT_EQ(start.status(), "HTTP/1.1 200 OK");
+    EXPECT_EQ(start.field("Content-Type"), "application/octet-stream");
+    EXPECT_EQ(start.field("Cache-Control"), "public, max-age=3600");
+    EXPECT_EQ(countElements(start.m_body), 1);
+    EXPECT_EQ(start.m_body[0], 0);
+    Reply body = c.get("/live/" + n + "/body");
+    ASSERT_TRUE(body.m_ok);
+    EXPECT_EQ(body.field("Cache-Control"), "public, max-age=3600");
+    EXPECT_EQ(countElements(body.m_body), FRAGMENT_ELEMENTS);
+    FragmentRef kept = g_fragments.get(newest);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(body.m_body, std::string(kept->m_body, size_t(kept->m_body_length)));
+
+    // Not complete yet, and evicted: both missing, and never cacheable.
+    for (int missing : {newest + 1, newest - FRAGMENTS_KEPT - 1, 0}) {
+        Reply r = c.get("/live/" + std::to_string(missing) + "/body");
+        ASSERT_TRUE(r.m_ok) << missing;
+        EXPECT_EQ(r.status(), "HTTP/1.1 404 Not Found") << missing;
+        EXPECT_EQ(r.field("Cache-Control"), "no-store, no-cache, must-revalidate");
+        EXPECT_EQ(r.m_body, "");
+    }
+    for (const char* bad : {"/live/-1/start", "/live/abc/body", "/live/1234567890/body",
+                            "/live//start", "/live/1a/start"}) {
+        Reply r = c.get(bad);
+        ASSERT_TRUE(r.m_ok) << bad;
+        EXPECT_EQ(r.status(), "HTTP/1.1 400 Bad Request") << bad;
+    }
+    for (const char* other : {"/live", "/live/", "/live/" "1/end", "/live/sync/x", "/live/1"}) {
+        Reply r = c.get(other);
+        ASSERT_TRUE(r.m_ok) << other;
+        EXPECT_EQ(r.status(), "HTTP/1.1 404 Not Found") << other;
+    }
+    live.host->host().shutdown();
+}
+
+TEST(LiveHttp, LivePathsNeverReachTheFolder) {
+    Live live("");
+    ASSERT_TRUE(live.ok());
+    live.dir.write("addons/kovitv/live/sync", "a file");
+    live.dir.write("addons/kovitv/live/1/start", "a file");
+    Client c(live.port);
+    Reply r = c.get("/live/1/start");
+    ASSERT_TRUE(r.m_ok);
+    EXPECT_NE(r.m_body, "a file");
+    r = c.get("/live/sync");
+    ASSERT_TRUE(r.m_ok);
+    EXPECT_EQ(r.m_body.find("a file"), std::string::npos);
+    live.host->host().shutdown();
+}
+
+TEST(LiveHttp, HttpStreamOffAnswers404AndFilesAreStillServed) {
+    Live live("http_stream off\n");
+    ASSERT_TRUE(live.ok());
+    live.dir.write("addons/kovitv/page.html", "page");
+    int before = g_fragments.newestNumber();
+    live.host->host().runFor(20);
+    EXPECT_EQ(g_fragments.newestNumber(), before);  // the sender keeps nothing
+    Client c(live.port);
+    for (std::string path : {std::string("/live/sync"), "/live/" + std::to_string(before) + "/body"}) {
+        Reply r = c.get(path);
+        ASSERT_TRUE(r.m_ok) << path;
+        EXPECT_EQ(r.status(), "HTTP/1.1 404 Not Found") << path;
+    }
+    Reply page = c.get("/page.html");
+    ASSERT_TRUE(page.m_ok);
+    EXPECT_EQ(page.m_body, "page");
+    live.host->host().shutdown();
+}
+
+// Web visitors fetch while the sender appends and evicts; under ThreadSanitizer too.
+TEST(LiveHttpConcurrent, VisitorsFetchWhileTheSenderAppends) {
+    Live live("");
+    ASSERT_TRUE(live.ok());
+    ASSERT_TRUE(live.playFragments(1));
+    std::atomic<bool> playing{true};
+    std::atomic<int> fetched{0}, faults{0};
+    std::vector<std::thread> visitors;
+    for (int v = 0; v < 3; v++) {
+        visitors.emplace_back([&] {
+            Client c(live.port);
+            while (playing) {
+                Reply sync = c.get("/live/sync");
+                long n = sync.m_ok ? jsonNumber(sync.m_body, "fragment") : -1;
+                if (n < 1) {
+                    faults++;
+                    return;
+                }
+                Reply start = c.get("/live/" + std::to_string(n) + "/start");
+                Reply body = c.get("/live/" + std::to_string(n) + "/body");
+                // Evicted in between is allowed; a broken fragment is not.
+                bool sound = start.m_ok && body.m_ok &&
+                             (start.status() == "HTTP/1.1 404 Not Found" ||
+                              countElements(start.m_body) == 1) &&
+                             (body.status() == "HTTP/1.1 404 Not Found" ||
+                              countElements(body.m_body) == FRAGMENT_ELEMENTS);
+                if (!sound) faults++;
+                fetched++;
+            }
+        });
+    }
+    live.host->host().runFor(150);  // about 40 fragments at 40 game seconds a second
+    playing = false;
+    for (std::thread& t : visitors) t.join();
+    live.host->host().shutdown();
+    EXPECT_EQ(faults, 0);
+    EXPECT_GT(fetched, 3);
+    EXPECT_LE(g_fragments.held(), FRAGMENTS_KEPT);
+}
