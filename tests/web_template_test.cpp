@@ -122,6 +122,9 @@ TEST(WebMime, EachRowMatchesOnlyWhenItsFirstOccurrenceEndsThePath) {
     EXPECT_STREQ(mimeType("/style.css"), "text/html");
     EXPECT_STREQ(mimeType("/demos/010125/1200_de_dust.kdem"), "application/octet-stream");
     EXPECT_STREQ(mimeType("/a.gif.gif"), "text/html");
+    EXPECT_STREQ(mimeType("/viewer/main.js"), "text/javascript");
+    EXPECT_STREQ(mimeType("/viewer/main.json"), "application/json");  // not ".js" of ".json"
+    EXPECT_STREQ(mimeType("/overviews/de_kovi.bmp"), "image/bmp");
     EXPECT_STREQ(mimeType("/A.GIF"), "text/html");
     EXPECT_STREQ(mimeType("/a.png.jpg"), "image/jpeg");
     EXPECT_STREQ(mimeType("/README"), "text/html");

@@ -16,7 +16,9 @@ struct MimeRow {
     const char* m_type;
 };
 
-// Searched in this order. ".css" as text/html is what the viewer's pages have always been given.
+// Searched in this order. ".css" as text/html is what the pages have always been given (so the
+// viewer keeps its style inside its page); the rows after ".kdem" are the browser viewer's:
+// browsers refuse to run a module that comes as text/html.
 constexpr MimeRow MIME_TABLE[] = {
     {".html", "text/html"},
     {".jar", "application/java-archive;charset=ISO-8859-1"},
@@ -26,6 +28,12 @@ constexpr MimeRow MIME_TABLE[] = {
     {".gif", "image/gif"},
     {".css", "text/html"},
     {".kdem", "application/octet-stream"},
+    {".js", "text/javascript"},
+    {".mjs", "text/javascript"},
+    {".json", "application/json"},
+    {".svg", "image/svg+xml"},
+    {".bmp", "image/bmp"},
+    {".ico", "image/x-icon"},
 };
 
 constexpr const char* HEADER_FORMAT =
