@@ -255,6 +255,33 @@ TEST_F(WebServer, FoldersAndPathsWithoutALeadingSlashAreAnsweredAsMissing) {
     EXPECT_EQ(c.get("/sub/inner.html"), "inner");
 }
 
+TEST_F(WebServer, DemosAreListedAndServedOnlyUnderTheirOwnNames) {
+    start();
+    page("demos/120826/1240_de_kovi.kdem", "\x02" "demo");
+    page("demos/120826/notes.html", "not a demo");
+    page("demos/index.html", "not a demo either");
+    Client c(port);
+    std::string header, body;
+    ASSERT_TRUE(c.send("GET /demos/ HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(c.read(&header, &body));
+    EXPECT_NE(header.find("Content-Type: application/json\n"), std::string::npos) << header;
+    EXPECT_NE(header.find("Cache-Control: no-store"), std::string::npos) << header;
+    EXPECT_EQ(body, "{\"demos\":[{\"path\":\"/demos/120826/1240_de_kovi.kdem\",\"map\":"
+                    "\"de_kovi\",\"date\":\"120826\",\"time\":\"1240\",\"bytes\":5}]}");
+    EXPECT_EQ(c.get("/demos/120826/1240_de_kovi.kdem"), "\x02" "demo");
+    for (const char* path : {"/demos/120826/notes.html", "/demos/index.html", "/demos/120826/",
+                             "/demos/120826/1240_de_kovi.kdem/", "/demos/x"}) {
+        ASSERT_TRUE(c.send(std::string("GET ") + path + " HTTP/1.1\r\n\r\n"));
+        ASSERT_TRUE(c.read(&header, &body)) << path;
+        EXPECT_EQ(header.substr(0, 22), "HTTP/1.1 404 Not Found") << path;
+        EXPECT_EQ(body, "") << path;
+    }
+    // Traversal never reaches the parser's far side: the connection is closed unanswered.
+    Client d(port);
+    ASSERT_TRUE(d.send("GET /demos/../config.ini HTTP/1.1\r\n\r\n"));
+    EXPECT_FALSE(d.read(&header, &body));
+}
+
 TEST_F(WebServer, ContentTypesFollowTheTable) {
     start();
     struct Case {

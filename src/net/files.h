@@ -1,5 +1,14 @@
 // The few file-system calls that differ between Linux and Windows.
 #pragma once
 
+#include <cstdint>
+
 // Creates one folder (mode 0755 on Linux). True when it was created or already exists.
 bool makeDirectory(const char* path);
+
+// Calls visit for each name in the folder ("." and ".." left out), in the system's order. False
+// when the folder cannot be read.
+bool listDirectory(const char* path, void (*visit)(const char* name, void* context), void* context);
+
+// Size in bytes of a regular file; -1 for anything else (missing, a folder, a device).
+int64_t regularFileSize(const char* path);

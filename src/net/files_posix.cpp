@@ -1,7 +1,26 @@
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "net/files.h"
 
 bool makeDirectory(const char* path) { return mkdir(path, 0755) == 0 || errno == EEXIST; }
+
+bool listDirectory(const char* path, void (*visit)(const char* name, void* context), void* context) {
+    DIR* folder = opendir(path);
+    if (!folder) return false;
+    while (dirent* entry = readdir(folder)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+        visit(entry->d_name, context);
+    }
+    closedir(folder);
+    return true;
+}
+
+int64_t regularFileSize(const char* path) {
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return int64_t(info.st_size);
+}

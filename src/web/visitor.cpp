@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "web/demos.h"
 #include "web/live.h"
 #include "web/request.h"
 #include "web/response.h"
@@ -37,6 +38,10 @@ void* VisitorService(void* argument) {
             break;  // silent, closed, refused or malformed: no answer
         if (isLivePath(path)) {
             if (!sendLive(self->m_socket, path)) break;
+            continue;
+        }
+        if (isDemosPath(path)) {
+            if (!sendDemos(self->m_socket, path)) break;
             continue;
         }
         const char* file = path;
