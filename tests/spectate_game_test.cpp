@@ -79,6 +79,20 @@ TEST(SpectateGame, AnEmptyMapNameForgetsEveryPlayerAndTheOldMapsFeed) {
     EXPECT_EQ(jsonEvent(game.m_events.back(), 2.0), "{\"t\":2.00,\"type\":\"reset\",\"reason\":\"map\"}");
 }
 
+TEST(SpectateGame, PlayersOfANewMapsFirstElementSurviveItsResetWithTheirNames) {
+    SpectatorGame game;
+    Stream s;
+    s.map("de_kovi").player(3, "alice", 0xFF).player(7, "bob", 0xFF, 2);
+    ASSERT_TRUE(s.sendTo(game));
+    // The encoder writes players before the map chunk: the reset must not wipe them.
+    s.player(5, "carol", 0xFF, 2).map("");
+    ASSERT_TRUE(s.sendTo(game));
+    EXPECT_EQ(presentCount(game), 1);
+    ASSERT_TRUE(game.present(5));
+    EXPECT_NE(jsonState(game, 2.0).find("carol"), std::string::npos);
+    EXPECT_EQ(jsonState(game, 2.0).find("alice"), std::string::npos);
+}
+
 TEST(SpectateGame, AFullStateReplacesThePlayersItDoesNotList) {
     SpectatorGame game;
     Stream s;

@@ -77,19 +77,23 @@ bool SpectatorGame::receive(const char* data, int length, double now) {
     packet.reset();
     memcpy(packet.m_data, data, static_cast<size_t>(length));
     packet.m_length = length;
+    // The stream has no reset mark: a map begins with an empty map name. The map chunk comes
+    // after the element's players, so the reset is done before any chunk of its datagram.
+    m_reader.begin(packet);
+    while (PacketChunk* chunk = m_reader.next()) {
+        if (chunk == &m_reader.m_map && text(m_reader.m_map.m_got.m_name)[0] == '\0') {
+            forget("map", true);
+            break;
+        }
+    }
     m_reader.begin(packet);
     bool leading_heartbeat = false;
     int index = 0;
     while (PacketChunk* chunk = m_reader.next()) {
-        if (chunk == &m_reader.m_map) {
-            // The stream has no reset mark: a map begins with an empty map name. A full state
-            // opens with a heartbeat and the map, and replaces everything.
-            if (text(m_reader.m_map.m_got.m_name)[0] == '\0') {
-                forget("map", true);
-            } else if (leading_heartbeat && index == 1) {
-                forget("full", false);
-            }
-            if (leading_heartbeat && index == 1) m_full_states++;
+        if (chunk == &m_reader.m_map && leading_heartbeat && index == 1) {
+            // A full state opens with a heartbeat and the map, and replaces everything.
+            if (text(m_reader.m_map.m_got.m_name)[0] != '\0') forget("full", false);
+            m_full_states++;
         } else if (chunk == &m_reader.m_player) {
             const PlayerState& known = state().m_players[m_reader.header()];
             if (!(known.m_changed & CHANGED_NAME) && !(m_reader.m_player.m_mask & CHANGED_NAME))
