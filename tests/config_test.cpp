@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "broadcast/connections.h"
 #include "plugin/config.h"
 #include "test_host.h"
 
@@ -253,6 +254,18 @@ TEST_F(LoadConfiguration, DefaultsComeFirstInTheirOrder) {
     EXPECT_EQ(g_cfg.getInt("width"), 1024);
     EXPECT_EQ(g_cfg.getInt("height"), 768);
     EXPECT_EQ(g_limitchat, 1);
+}
+
+TEST_F(LoadConfiguration, SpectatorsPerAddressAreFourUnlessTheFileSaysOtherwise) {
+    std::string cfg = withPorts("");
+    attach(&cfg);
+    EXPECT_EQ(g_cfg.find("max_spec_per_ip"), nullptr);  // absent means the default
+    EXPECT_EQ(g_connmgr.m_max_per_address.load(), 4);
+    m_host.reset();
+
+    cfg = withPorts("max_spec_per_ip 1\n");
+    attach(&cfg);
+    EXPECT_EQ(g_connmgr.m_max_per_address.load(), 1);
 }
 
 TEST_F(LoadConfiguration, DelayOutsideItsRangeBecomesThirty) {

@@ -155,6 +155,34 @@ TEST_F(Sender, AdmitsByAddressAndPortUpToTheLimit) {
     EXPECT_FALSE(closed.handleDatagram("\0\0\x26\x02\x01\x00", 6, 1, 2, 0));
 }
 
+TEST_F(Sender, OneAddressTakesNoMoreSeatsThanItsShare) {
+    m_connections.m_max_per_address = 4;
+    Spectator ports[5];
+    for (Spectator& s : ports) s.heartbeat(m_port, false);
+    serve();
+    EXPECT_EQ(m_connections.count(), 4);  // the fifth port of 127.0.0.1 is refused
+    EXPECT_EQ(m_connections.find(INET_LOOPBACK, ports[4].m_port), nullptr);
+    for (Spectator& s : ports) s.heartbeat(m_port, true);  // the four keep their seats
+    serve();
+    EXPECT_EQ(m_connections.count(), 4);
+
+    // Another address still gets in while 127.0.0.1 is at its share.
+    EXPECT_TRUE(m_sender.handleDatagram("\0\0\x26\x02\x00\x00", 6, 0x0A000001, 27005, g_fake_now));
+    EXPECT_EQ(m_connections.count(), 5);
+    EXPECT_EQ(m_connections.countFrom(INET_LOOPBACK), 4);
+
+    // A seat freed by the drop clock goes to the next port of that address.
+    g_fake_now += CONNECTION_TIMEOUT_MS + 1;
+    serve();
+    ports[4].heartbeat(m_port, false);
+    serve();
+    ASSERT_EQ(m_connections.count(), 1);
+    EXPECT_EQ(m_connections.m_connections->m_port, ports[4].m_port);
+
+    m_connections.m_max_per_address = 0;
+    EXPECT_FALSE(m_sender.handleDatagram("\0\0\x26\x02\x00\x00", 6, 0x0A000002, 1, g_fake_now));
+}
+
 TEST_F(Sender, ReadsOnlyTheFirstSixBytesOfAHeartbeat) {
     Spectator a, b, c;
     a.sendRaw(m_port, std::string("\0\0\x26\x02\x00", 5));  // one heartbeat byte short

@@ -1,5 +1,7 @@
 #include "broadcast/connections.h"
 
+#include "plugin/config.h"
+
 ConnectionManager g_connmgr;
 
 void ConnectionManager::Connection::refresh(bool resync, int64_t now) {
@@ -13,8 +15,21 @@ ConnectionManager::Connection* ConnectionManager::find(uint32_t address, int por
     return nullptr;
 }
 
+int maxSpecPerIp() {
+    return g_cfg.find("max_spec_per_ip") ? g_cfg.getInt("max_spec_per_ip") : DEFAULT_MAX_SPEC_PER_IP;
+}
+
+int ConnectionManager::countFrom(uint32_t address) const {
+    int n = 0;
+    for (Connection* c = m_connections; c != nullptr; c = c->m_next)
+        if (c->m_address == address) n++;
+    return n;
+}
+
 ConnectionManager::Connection* ConnectionManager::admit(uint32_t address, int port, int64_t now) {
-    if (count() >= m_max.load(std::memory_order_relaxed)) return nullptr;  // refused: no reply at all
+    // Refused either way: no reply at all, so a forged source gets nothing sent to it.
+    if (count() >= m_max.load(std::memory_order_relaxed)) return nullptr;
+    if (countFrom(address) >= m_max_per_address.load(std::memory_order_relaxed)) return nullptr;
     Connection* c = new Connection;
     c->m_address = address;
     c->m_port = port;

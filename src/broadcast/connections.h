@@ -10,6 +10,7 @@
 enum {
     CONNECTION_FULL_STATES = 2,     // elements sent as full states after a join or a resync
     CONNECTION_TIMEOUT_MS = 5000,   // silent for longer than this: dropped
+    DEFAULT_MAX_SPEC_PER_IP = 4,    // key max_spec_per_ip: connections of one address at once
 };
 
 class ConnectionManager {
@@ -32,8 +33,10 @@ public:
     ConnectionManager& operator=(const ConnectionManager&) = delete;
 
     Connection* find(uint32_t address, int port) const;
-    // A new connection at the tail, awaiting the full state; null when m_max is reached.
+    // A new connection at the tail, awaiting the full state; null when m_max is reached or the
+    // address already holds m_max_per_address connections (each port counts as one).
     Connection* admit(uint32_t address, int port, int64_t now);
+    int countFrom(uint32_t address) const;  // connections of address, whatever their port
     // Frees every connection silent for more than CONNECTION_TIMEOUT_MS; returns how many.
     int dropSilent(int64_t now);
     void clear();  // frees every connection; m_count 0
@@ -44,6 +47,12 @@ public:
     Connection* m_tail = nullptr;
     std::atomic<int> m_count{0};
     std::atomic<int> m_max{0};  // from max_spec; 0 admits nobody
+    // From max_spec_per_ip: one address (a heartbeat's source is easily forged) cannot take
+    // every seat. 0 admits nobody, as max_spec does.
+    std::atomic<int> m_max_per_address{DEFAULT_MAX_SPEC_PER_IP};
 };
+
+// max_spec_per_ip from the configuration store, DEFAULT_MAX_SPEC_PER_IP when the key is absent.
+int maxSpecPerIp();
 
 extern ConnectionManager g_connmgr;

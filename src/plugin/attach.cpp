@@ -107,6 +107,7 @@ KOVITV_EXPORT int Meta_Attach(PLUG_LOADTIME /*now*/, META_FUNCTIONS* pFunctionTa
     if (snprintf(base, sizeof(base), "%s/%s", g_gamedir, dir ? dir : "") < 0) base[0] = '\0';
     if (g_demo.init(base) != 0) LOG_ERROR("Failed to create folder for demos");
     g_connmgr.m_max = g_cfg.getInt("max_spec");
+    g_connmgr.m_max_per_address = maxSpecPerIp();
     g_connmgr.clear();
     setVersionCvar(g_connmgr.m_count, g_connmgr.m_max);
     initThreadsAndSockets();
