@@ -1,5 +1,6 @@
 #include "broadcast/sender.h"
 
+#include "broadcast/heartbeat.h"
 #include "broadcast/mirror.h"
 #include "plugin/globals.h"
 #include "plugin/host.h"
@@ -26,16 +27,7 @@ int SpectatorSender::maxClients() const {
 
 bool SpectatorSender::handleDatagram(const char* data, int length, uint32_t address, int port,
                                      int64_t now) {
-    // Offsets 0-1 unread, 2 the heartbeat header, 3-5 its bytes; the rest is never looked at.
-    if (length < PACKET_RESERVED + 1 + 3) return false;
-    if (static_cast<uint8_t>(data[PACKET_RESERVED]) != CHUNK_HBEAT) return false;
-    bool resync = data[PACKET_RESERVED + 2] != 0;
-    ConnectionManager::Connection* c = m_connections->find(address, port);
-    if (c != nullptr) {
-        c->refresh(resync, now);
-        return true;
-    }
-    return m_connections->admit(address, port, now) != nullptr;  // full: no reply of any kind
+    return serveHeartbeat(*m_connections, data, length, address, port, now);
 }
 
 void SpectatorSender::receivePhase() {

@@ -1,0 +1,52 @@
+// libFuzzer target: reading a configuration file of any bytes. Every key and value stored must
+// fit its limit, hold no white space (keys) and read back as its number; reading the same file
+// twice must change nothing (a reload of an unchanged file).
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "plugin/config.h"
+
+namespace {
+
+const char* scratch() {
+    static char path[64] = {};
+    if (!path[0]) {
+        snprintf(path, sizeof(path), "/tmp/kovitv-config-fuzz-%d", int(getpid()));
+    }
+    return path;
+}
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FILE* out = fopen(scratch(), "wb");
+    if (!out) return 0;
+    if (size > 0 && fwrite(data, 1, size, out) != size) abort();
+    fclose(out);
+
+    ConfigManager store;
+    if (!store.readFile(scratch())) abort();
+    int count = store.count();
+    int text_size = 0;
+    for (ConfigManager::Entry* e = store.head(); e != nullptr; e = e->m_next.load()) {
+        size_t key = strlen(e->m_key);
+        if (key > size_t(CONFIG_KEY_MAX) || key > size_t(store.longestKey())) abort();
+        for (size_t i = 0; i < key; i++)
+            if (isSpace(e->m_key[i])) abort();
+        const char* value = e->m_value.load();
+        if (!value || strlen(value) > size_t(CONFIG_VALUE_MAX)) abort();
+        if (int(strlen(value)) != e->m_length.load()) abort();
+        if (e->m_number.load() != configNumber(value)) abort();
+        if (store.find(e->m_key) != e || store.getString(e->m_key) != value) abort();
+        text_size += int(strlen(value)) + 1;
+    }
+    if (text_size != store.textSize()) abort();
+    if (!store.readFile(scratch()) || store.count() != count) abort();
+    return 0;
+}
