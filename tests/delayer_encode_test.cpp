@@ -7,9 +7,11 @@
 
 #include "broadcast/buffer.h"
 #include "broadcast/delayer.h"
+#include "demo/demo.h"
 #include "pipeline_helpers.h"
 #include "plugin/host.h"
 #include "stream/chunks.h"
+#include "test_host.h"
 
 namespace {
 
@@ -124,6 +126,34 @@ TEST_F(Encoder, EventsFollowTheStateChunksInTheOrderTheyHappened) {
                                "msg code=1 arg1=0 arg2=0"}));
 }
 
+TEST_F(Encoder, EventsThatWouldOpenPacket256AreDroppedAndSmallerOnesStillFit) {
+    // 245-byte chats go two to a packet with 20 bytes to spare: 510 fill 255 packets.
+    const std::string text(240, 'x');
+    for (int i = 0; i < 600; i++) slot.m_events.append(new ChatPacketChunk(2, 1, text.c_str()));
+    slot.m_events.append(new MsgPacketChunk(MSG_CTWIN, 0, 0));
+    PacketManager packets;
+    EXPECT_EQ(encodeSlot(&slot, &base, &names, 32, &packets), 90);
+    ASSERT_EQ(packets.count(), SNAPSHOT_PACKETS_MAX);
+    EXPECT_EQ(chunksOf(packets).back(), "msg code=0 arg1=0 arg2=0");
+
+    // The demo record of that snapshot holds every one of its packets.
+    ScratchDir dir;
+    DemoRecorder demo;
+    ASSERT_EQ(demo.init(dir.path().c_str()), 0);
+    ASSERT_EQ(demo.start("de_loud"), 0);
+    ASSERT_EQ(demo.write(&packets), 0);
+    demo.close();
+    FILE* file = fopen(demo.path(), "rb");
+    ASSERT_NE(file, nullptr);
+    DemoReader reader(file);
+    PacketManager back;
+    ASSERT_TRUE(reader.begin());
+    ASSERT_EQ(reader.next(&back), DemoStatus::record);
+    EXPECT_EQ(chunksOf(back), chunksOf(packets));
+    EXPECT_EQ(reader.next(&back), DemoStatus::end);
+    fclose(file);
+}
+
 TEST(DelayBuffer, ThirtySecondsKeepSixtyElementsQueued) {
     PacketBuffer buffer;
     buffer.setDelay(30);
@@ -151,6 +181,24 @@ TEST(DelayBuffer, OnlyTheFirstElementAfterAResetCarriesTheMark) {
     EXPECT_EQ(first->m_reset, 1);
     EXPECT_EQ(second->m_reset, 0);
     EXPECT_EQ(buffer.m_count, 3);
+}
+
+TEST(DelayBuffer, WithNobodyTakingOnlyTheOldestBeyondTheLongestDelayAreFreed) {
+    PacketBuffer buffer;
+    buffer.setDelay(300);
+    buffer.m_reset = 1;  // a map starts: its first element will be among those dropped
+    PacketBuffer::BufferElement* first = buffer.add();
+    for (int i = 1; i < PACKET_BUFFER_MAX; i++) buffer.add();
+    EXPECT_EQ(buffer.m_first, first);
+    EXPECT_EQ(buffer.m_dropped, 0);
+    PacketBuffer::BufferElement* newest = nullptr;
+    for (int i = 0; i < 5; i++) newest = buffer.add();
+    EXPECT_EQ(buffer.m_count, PACKET_BUFFER_MAX);
+    EXPECT_EQ(buffer.m_dropped, 5);
+    EXPECT_EQ(buffer.m_last, newest);
+    EXPECT_EQ(buffer.m_first->m_prev, nullptr);
+    EXPECT_EQ(buffer.m_first->m_reset, 1);  // the sender still starts its mirror afresh
+    EXPECT_NE(buffer.take(), nullptr);      // more than the delay is queued
 }
 
 TEST(DelayBuffer, NoDelayStillLeavesTheNewestElementQueued) {

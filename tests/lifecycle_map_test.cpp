@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "broadcast/buffer.h"
+#include "capture/record.h"
 #include "demo/demo.h"
 #include "net/faults.h"
 #include "pipeline_helpers.h"
 #include "plugin/globals.h"
 #include "plugin/lifecycle.h"
 #include "state/state.h"
+#include "stream/chunks.h"
 #include "test_host.h"
 
 namespace {
@@ -130,6 +132,33 @@ TEST_F(Lifecycle, EachRecordedMapGetsAFileAndAFailedWriteIsReportedOnce) {
     ASSERT_TRUE(g_demo.recording());
     EXPECT_EQ(h->runCommand("kovitv record off"), "Demo recording is disabled.\n");
     EXPECT_FALSE(g_demo.recording());
+}
+
+TEST_F(Lifecycle, EventsOverASnapshotsRoomAreDroppedWithOneLinePerMap) {
+    start();
+    h->host().activateMap("de_kovi");
+    ASSERT_TRUE(play(2));
+    // A chat flood in one half second: the slot keeps 1024, the snapshot carries 510 of those.
+    const std::string text(240, 'x');
+    for (int i = 0; i < EVENTS_MAX + 76; i++)
+        capture::appendEvent(new ChatPacketChunk(2, 1, text.c_str()));
+    int before = queuedCount();
+    ASSERT_TRUE(play(before + 2));
+    h->host().deactivateMap();
+    int line = h->find("PacketDelayer :: 514 events dropped this map: a snapshot holds at most 255 packets");
+    EXPECT_GE(line, 0) << h->text();
+    EXPECT_GE(h->find("Capture :: 76 events dropped this map: a half-second slot holds at most 1024"), 0);
+    int longest = 0;
+    g_mut1.lock();
+    for (PacketBuffer::BufferElement* el = g_pck_buffer.m_first; el; el = el->m_next)
+        longest = std::max(longest, el->m_packets.count());
+    g_mut1.unlock();
+    EXPECT_EQ(longest, 255);
+
+    h->host().activateMap("de_other");
+    ASSERT_TRUE(play(queuedCount() + 2));
+    h->host().deactivateMap();
+    EXPECT_EQ(h->find("events dropped", line + 2), -1);  // counted afresh for each map
 }
 
 TEST_F(Lifecycle, UnloadStopsEveryThreadBeforeFreeingWhatTheyUse) {

@@ -186,6 +186,31 @@ TEST(Names, IdsAreUniqueAndNeverReused) {
     EXPECT_GT(a.put("Bob"), highest);
 }
 
+TEST(Names, BeyondTheLimitANewNameReadsBackEmptyAndTheOthersStay) {
+    NamesCollection names;
+    int first = names.put("name0");
+    for (int i = 1; i < NAMES_MAX; i++) names.put(("name" + std::to_string(i)).c_str());
+    char* stored = nullptr;
+    EXPECT_EQ(names.put("one too many", &stored), 0);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_STREQ(stored, "");
+    EXPECT_EQ(names.count(), NAMES_MAX);
+    EXPECT_EQ(names.refused(), 1);
+    EXPECT_EQ(names.put("name0"), first);  // known names are still found
+    names.clear();
+    EXPECT_EQ(names.refused(), 0);
+    EXPECT_NE(names.put("one too many"), 0);
+}
+
+TEST(RingRecords, ASlotKeepsAtMostEventsMaxEvents) {
+    Events events;
+    for (int i = 0; i < EVENTS_MAX; i++) ASSERT_TRUE(events.append(new MsgPacketChunk(i, 0, 0)));
+    EXPECT_FALSE(events.append(new MsgPacketChunk(1, 0, 0)));  // freed: ASan would see a leak
+    EXPECT_EQ(events.m_count, EVENTS_MAX);
+    events.clear();
+    EXPECT_TRUE(events.append(new MsgPacketChunk(1, 0, 0)));
+}
+
 // One game thread fills slots, names and events and advances; one encoder takes each slot and
 // checks that everything in it came from the same slot. Run under ThreadSanitizer.
 TEST(StateConcurrent, EncoderSeesWholeSlotsAndNames) {

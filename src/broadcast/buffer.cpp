@@ -26,6 +26,15 @@ void PacketBuffer::append(BufferElement* element) {
         m_first = element;
     m_last = element;
     m_count++;
+    if (m_count > PACKET_BUFFER_MAX) {
+        BufferElement* oldest = m_first;
+        m_first = oldest->m_next;
+        m_first->m_prev = nullptr;
+        m_first->m_reset |= oldest->m_reset;  // the sender must still start its mirror afresh
+        delete oldest;
+        m_count--;
+        m_dropped.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 PacketBuffer::BufferElement* PacketBuffer::take() {

@@ -103,8 +103,10 @@ void encodeBomb(BombState* now, BombState* known, PacketManager* packets) {
 
 }  // namespace
 
-void encodeSlot(StateManager::States* slot, StateManager::States* baseline,
-                NamesCollection* names, int max_clients, PacketManager* packets) {
+std::atomic<int> g_dropped_events{0};
+
+int encodeSlot(StateManager::States* slot, StateManager::States* baseline,
+               NamesCollection* names, int max_clients, PacketManager* packets) {
     if (max_clients > MAX_PLAYERS) max_clients = MAX_PLAYERS;
     for (int i = 0; i < max_clients; i++) {
         slot->m_players[i].m_index = static_cast<uint8_t>(i);
@@ -114,9 +116,19 @@ void encodeSlot(StateManager::States* slot, StateManager::States* baseline,
     encodeMap(&slot->m_map, &baseline->m_map, names, packets);
     encodeScore(&slot->m_score, &baseline->m_score, packets);
     encodeBomb(&slot->m_bomb, &baseline->m_bomb, packets);
-    for (EventNode* node = slot->m_events.m_head; node != nullptr; node = node->m_next)
-        packets->addChunk(*node->m_chunk);
+    // Players, map, score and bomb take a few packets at most; only events can run over. A later,
+    // smaller event may still fit the last packet.
+    int dropped = 0;
+    for (EventNode* node = slot->m_events.m_head; node != nullptr; node = node->m_next) {
+        PacketChunk& chunk = *node->m_chunk;
+        if (packets->count() >= SNAPSHOT_PACKETS_MAX && packets->wouldOpen(chunk)) {
+            dropped++;
+            continue;
+        }
+        packets->addChunk(chunk);
+    }
     if (packets->count() == 0) packets->addChunk(HBeatPacketChunk(2, 0, 0));
+    return dropped;
 }
 
 bool delaySlot() {
@@ -124,7 +136,9 @@ bool delaySlot() {
     if (slot == nullptr) return false;
     // Filled before it is linked: the sender can never meet an element in the making.
     PacketBuffer::BufferElement* element = new PacketBuffer::BufferElement;
-    encodeSlot(slot, g_statemgr.baseline(), &g_name_coll, maxClients(), &element->m_packets);
+    int dropped =
+        encodeSlot(slot, g_statemgr.baseline(), &g_name_coll, maxClients(), &element->m_packets);
+    if (dropped > 0) g_dropped_events.fetch_add(dropped, std::memory_order_relaxed);
     g_mut1.lock();
     g_pck_buffer.append(element);
     if (g_demo.recording()) g_demo.write(&element->m_packets);

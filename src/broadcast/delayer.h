@@ -2,6 +2,8 @@
 // element of the delay buffer (and one demo record), encoded against the baseline slot.
 #pragma once
 
+#include <atomic>
+
 #include "state/state.h"
 
 class NamesCollection;
@@ -14,8 +16,15 @@ void* PacketDelayer(void* thread);
 // g_pck_buffer and writes it to g_demo. False when no slot was closed.
 bool delaySlot();
 
+// A demo record's count byte says at most this many packets, so no snapshot ever makes more.
+enum { SNAPSHOT_PACKETS_MAX = 255 };
+
 // Appends to packets what slot says beyond baseline, and brings baseline up to date: player
 // groups of the first max_clients players, then map, score, bomb, then the slot's events in
-// order; a heartbeat when that made no packet. Names are looked up in names.
-void encodeSlot(StateManager::States* slot, StateManager::States* baseline,
-                NamesCollection* names, int max_clients, PacketManager* packets);
+// order; a heartbeat when that made no packet. Names are looked up in names. An event that would
+// open packet SNAPSHOT_PACKETS_MAX + 1 is dropped; returns how many were.
+int encodeSlot(StateManager::States* slot, StateManager::States* baseline,
+               NamesCollection* names, int max_clients, PacketManager* packets);
+
+// Events the encoder dropped since the main thread last looked (it logs them once per map).
+extern std::atomic<int> g_dropped_events;

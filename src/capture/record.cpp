@@ -12,7 +12,9 @@ void appendEvent(PacketChunk* chunk) {
         delete chunk;
         return;
     }
-    g_current->m_events.append(chunk);
+    if (!g_current->m_events.append(chunk)) g_refused_events++;
 }
+
+int g_refused_events = 0;
 
 }  // namespace capture

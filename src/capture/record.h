@@ -37,7 +37,10 @@ inline PlayerState& player(int slot) {
 
 // Appends chunk to the open slot's events, which own it from then on. Without an open slot (no
 // map running) the chunk is destroyed.
+// Beyond EVENTS_MAX in one slot it is destroyed too, and counted in g_refused_events (main thread
+// only; logged and reset once per map).
 void appendEvent(PacketChunk* chunk);
+extern int g_refused_events;
 
 // Character i of text, or 0 when text ends before it: sample and model paths are tested at
 // fixed positions and may be shorter.

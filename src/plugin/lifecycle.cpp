@@ -5,8 +5,10 @@
 
 #include "broadcast/buffer.h"
 #include "broadcast/connections.h"
+#include "broadcast/delayer.h"
 #include "broadcast/sender.h"
 #include "capture/capture.h"
+#include "capture/record.h"
 #include "demo/demo.h"
 #include "net/net.h"
 #include "plugin/config.h"
@@ -70,6 +72,7 @@ void fillMapRecord(const char* map) {
 void endMap() {
     g_delay_thread.stop();
     reportDemoFailure();
+    reportDropped();
     g_mut1.lock();
     g_demo.close();
     g_mut1.unlock();
@@ -83,6 +86,24 @@ void endMap() {
 }
 
 }  // namespace
+
+void reportDropped() {
+    int events = g_dropped_events.exchange(0, std::memory_order_relaxed);
+    if (events > 0)
+        LOG_ERROR("PacketDelayer :: %d events dropped this map: a snapshot holds at most %d packets",
+                  events, int(SNAPSHOT_PACKETS_MAX));
+    if (capture::g_refused_events > 0)
+        LOG_ERROR("Capture :: %d events dropped this map: a half-second slot holds at most %d",
+                  capture::g_refused_events, int(EVENTS_MAX));
+    capture::g_refused_events = 0;
+    if (g_name_coll.refused() > 0)
+        LOG_ERROR("Capture :: %d names shown empty this map: a map keeps at most %d names",
+                  g_name_coll.refused(), int(NAMES_MAX));
+    int elements = g_pck_buffer.m_dropped.exchange(0, std::memory_order_relaxed);
+    if (elements > 0)
+        LOG_ERROR("PacketDelayer :: %d snapshots dropped unsent: the delay buffer holds at most %d",
+                  elements, int(PACKET_BUFFER_MAX));
+}
 
 void reportDemoFailure() {
     if (g_demo.failed()) LOG_ERROR("PacketDelayer :: Failed to write demo, recording stopped");

@@ -14,3 +14,8 @@ void unloadPlugin();
 // Main thread: logs one line when a failed write has closed the demo file since the last call
 // (the encoder thread may not log). Map end calls it; a per-frame hook may too.
 void reportDemoFailure();
+
+// Main thread, at each map's end: one line for each bound that gave something up during the map
+// (events over a snapshot's packets or a slot's room, names, unsent snapshots), then the counts
+// start again.
+void reportDropped();

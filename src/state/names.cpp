@@ -8,6 +8,12 @@ NamesCollection g_name_coll;
 int NamesCollection::put(const char* text, char** stored) {
     if (text == nullptr) text = "";
     NameEntry* entry = find(text);
+    if (entry == nullptr && count() >= NAMES_MAX) {
+        static char l_none[1] = {'\0'};
+        m_refused++;
+        if (stored != nullptr) *stored = l_none;
+        return 0;
+    }
     if (entry == nullptr) {
         size_t length = strlen(text);
         entry = new NameEntry;
@@ -54,6 +60,7 @@ void NamesCollection::clear() {
     Node* node = m_head.exchange(nullptr, std::memory_order_acq_rel);
     m_tail = nullptr;
     m_count.store(0, std::memory_order_release);
+    m_refused = 0;
     while (node != nullptr) {
         Node* next = node->m_next.load(std::memory_order_relaxed);
         delete[] node->m_entry->m_text;

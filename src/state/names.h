@@ -13,6 +13,10 @@ struct NameEntry {
     int32_t m_id;
 };
 
+// Distinct texts one collection holds: player names are the only ones without a natural limit
+// (each rename adds one), and every lookup walks the list on the game thread.
+enum { NAMES_MAX = 2048 };
+
 class NamesCollection {
 public:
     NamesCollection() = default;
@@ -21,13 +25,15 @@ public:
     NamesCollection& operator=(const NamesCollection&) = delete;
 
     // The id of text (null counts as ""), adding it when new. *stored, when asked for, gets the
-    // collection's own copy, valid until clear().
+    // collection's own copy, valid until clear(). A new text beyond NAMES_MAX gets id 0 (read
+    // back as "") and *stored an empty text; m_refused counts those.
     int put(const char* text, char** stored = nullptr);
     const char* get(int id) const;  // "" for an unknown id
     NameEntry* find(const char* text) const;
     NameEntry* find(int id) const;
     void clear();
     int count() const { return m_count.load(std::memory_order_acquire); }
+    int refused() const { return m_refused; }  // since the last clear(); the writer's thread
 
     // Last id handed out by any collection of the process; never reset, so ids never repeat.
     static std::atomic<int32_t> m_name_gen;
@@ -41,6 +47,7 @@ private:
     std::atomic<Node*> m_head{nullptr};
     Node* m_tail = nullptr;  // the writer's own shortcut to the end of the list
     std::atomic<int32_t> m_count{0};
+    int m_refused = 0;
 };
 
 extern NamesCollection g_name_coll;  // capture side: game thread writes, encoder reads

@@ -61,7 +61,11 @@ bool MapState::sameAs(const MapState& other) const {
 void ScoreState::clear() { memset(this, 0, sizeof *this); }
 void BombState::clear() { memset(this, 0, sizeof *this); }
 
-void Events::append(PacketChunk* chunk) {
+bool Events::append(PacketChunk* chunk) {
+    if (m_count >= EVENTS_MAX) {
+        delete chunk;
+        return false;
+    }
     EventNode* node = new EventNode{chunk, nullptr};
     if (m_tail == nullptr)
         m_head = node;
@@ -69,6 +73,7 @@ void Events::append(PacketChunk* chunk) {
         m_tail->m_next = node;
     m_tail = node;
     m_count++;
+    return true;
 }
 
 void Events::clear() {

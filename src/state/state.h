@@ -99,6 +99,10 @@ struct EventNode {
     EventNode* m_next;
 };
 
+// Events one slot keeps: far more than a snapshot's 255 packets can carry of the smallest, so a
+// slot that grows while the encoder is held up stays bounded.
+enum { EVENTS_MAX = 1024 };
+
 struct Events {
     EventNode* m_head = nullptr;
     EventNode* m_tail = nullptr;  // the appender's shortcut
@@ -109,7 +113,7 @@ struct Events {
     Events(const Events&) = delete;
     Events& operator=(const Events&) = delete;
 
-    void append(PacketChunk* chunk);  // takes ownership
+    bool append(PacketChunk* chunk);  // takes ownership; false (chunk freed) at EVENTS_MAX
     void clear();                     // destroys every chunk and node
 };
 

@@ -29,7 +29,7 @@ Packet* PacketManager::open() {
 void PacketManager::addChunk(PacketChunk& chunk) {
     if (chunk.empty()) return;
     int n = chunk.getSize();
-    if (m_current == nullptr || 1 + n > PACKET_SIZE - m_current->m_length) {
+    if (opens(n)) {
         open();
         if (n < 0 || 1 + n > PACKET_SIZE - PACKET_RESERVED) return;  // cannot fit anywhere
     }
@@ -37,6 +37,14 @@ void PacketManager::addChunk(PacketChunk& chunk) {
     char* at = packet->m_ptr + packet->m_length;
     at[0] = static_cast<char>(chunk.getHeader());
     packet->m_length += 1 + chunk.storeData(at + 1);
+}
+
+bool PacketManager::wouldOpen(PacketChunk& chunk) {
+    return !chunk.empty() && opens(chunk.getSize());
+}
+
+bool PacketManager::opens(int size) const {
+    return m_current == nullptr || 1 + size > PACKET_SIZE - m_current->m_length;
 }
 
 bool PacketManager::addRaw(const char* bytes, int length) {

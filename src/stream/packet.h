@@ -32,6 +32,8 @@ public:
     // when it cannot fit an empty packet. getSize() may settle a chunk's form, hence non-const.
     void addChunk(PacketChunk& chunk);
     void addChunk(PacketChunk&& chunk) { addChunk(chunk); }
+    // True when addChunk(chunk) would open a packet; an empty chunk adds nothing.
+    bool wouldOpen(PacketChunk& chunk);
     void clear();
 
     // Appends a copy of raw packet bytes (a demo record, a datagram); false when the length is
@@ -49,4 +51,5 @@ public:
 
 private:
     Packet* open();
+    bool opens(int size) const;  // a chunk of size data bytes needs a new packet
 };
