@@ -45,7 +45,7 @@ declare -A sources=(
     [config_fuzz]="src/plugin/config.cpp"
     [stream_fuzz]="$stream src/state/state.cpp src/broadcast/mirror.cpp src/demo/demo_text.cpp"
     [demo_fuzz]="$stream src/demo/demo_reader.cpp src/demo/demo_text.cpp"
-    [heartbeat_fuzz]="src/broadcast/heartbeat.cpp src/broadcast/connections.cpp"
+    [heartbeat_fuzz]="src/broadcast/heartbeat.cpp src/broadcast/connections.cpp src/plugin/config.cpp"
 )
 
 mkdir -p "$out"

@@ -1,7 +1,8 @@
 // libFuzzer target: the sender's side of spectator datagrams. The input is a run of datagrams,
 // each an address byte, a port byte, a clock step byte, a length byte and that many bytes; now
 // and then the silent ones are dropped. The connections must stay a clean list of distinct
-// address:port pairs, never more than the limit, each last seen no later than now.
+// address:port pairs, never more than the limits (in all, and per address), each last seen no
+// later than now.
 #include <cstdint>
 #include <cstdlib>
 
@@ -16,8 +17,12 @@ void check(const ConnectionManager& connections, int64_t now) {
     for (auto* c = connections.m_connections; c != nullptr; c = c->m_next, n++) {
         if (n > connections.m_max.load()) abort();
         if (c->m_lastSeen > now || c->m_fullStates > CONNECTION_FULL_STATES) abort();
-        for (auto* d = c->m_next; d != nullptr; d = d->m_next)
+        int same_address = 1;
+        for (auto* d = c->m_next; d != nullptr; d = d->m_next) {
             if (d->m_address == c->m_address && d->m_port == c->m_port) abort();
+            if (d->m_address == c->m_address) same_address++;
+        }
+        if (same_address > connections.m_max_per_address.load()) abort();
         last = c;
     }
     if (n != connections.count() || connections.m_tail != last) abort();
@@ -28,6 +33,7 @@ void check(const ConnectionManager& connections, int64_t now) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ConnectionManager connections;
     connections.m_max = 6;
+    connections.m_max_per_address = 3;
     int64_t now = 1000;
     size_t at = 0;
     while (at + 4 <= size) {
