@@ -24,8 +24,8 @@ std::string slurp(const std::string& path) {
     return s.str();
 }
 
-std::string localNow(const char* format) {
-    time_t now = time(nullptr);
+std::string localNow(const char* format, int64_t offset_s = 0) {
+    time_t now = time(nullptr) + static_cast<time_t>(offset_s);
     char text[32];
     strftime(text, sizeof(text), format, localtime(&now));
     return text;
@@ -65,6 +65,22 @@ TEST_F(Demo, FilesGoIntoADatedFolderNamedByStartTimeAndMap) {
     demo.close();
     EXPECT_FALSE(demo.recording());
     EXPECT_EQ(slurp(path), std::string("\x02\x01\x00\x06\x6d\x6d\x4b\x6f\x6d\x6d", 10));
+}
+
+TEST_F(Demo, NamesFollowTheWallClockWhenItIsSetHoursAwayEitherWay) {
+    for (int64_t offset : {-30 * 3600, 9 * 3600}) {
+        g_net_faults.wall_clock_offset_s = offset;
+        std::string before = localNow("%m%d%y/%H%M", offset);
+        int started = demo.start("de_kovi");
+        std::string after = localNow("%m%d%y/%H%M", offset);
+        g_net_faults.wall_clock_offset_s = 0;
+        ASSERT_EQ(started, 0);
+        std::string path = demo.path();
+        EXPECT_TRUE(path == dir.file("demos/" + before + "_de_kovi.kdem") ||
+                    path == dir.file("demos/" + after + "_de_kovi.kdem"))
+            << path;
+        demo.close();
+    }
 }
 
 TEST_F(Demo, FoldersThatCannotBeMadeFailTheStart) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "broadcast/buffer.h"
@@ -159,6 +161,56 @@ TEST_F(Lifecycle, EventsOverASnapshotsRoomAreDroppedWithOneLinePerMap) {
     ASSERT_TRUE(play(queuedCount() + 2));
     h->host().deactivateMap();
     EXPECT_EQ(h->find("events dropped", line + 2), -1);  // counted afresh for each map
+}
+
+TEST_F(Lifecycle, ConcurrentAFullDiskClosesTheDemoReadableAndTheBroadcastGoesOn) {
+    start("record_demos on\n");
+    std::pair<std::atomic<bool>*, const char*> faults[] = {{&g_net_faults.demo_no_space, "de_nospace"},
+                                                           {&g_net_faults.demo_short_write, "de_short"}};
+    for (auto [fault, map] : faults) {
+        h->host().activateMap(map);
+        ASSERT_TRUE(g_demo.recording());
+        ASSERT_TRUE(play(queuedCount() + 3));
+        fault->store(true);
+        bool played = play(queuedCount() + 2);
+        fault->store(false);
+        ASSERT_TRUE(played);
+        EXPECT_FALSE(g_demo.recording());
+        EXPECT_TRUE(play(queuedCount() + 4));  // the encoder goes on without its demo
+        h->host().deactivateMap();
+        std::string path = g_demo.path();
+        RunResult verify = runProgram(std::string(KOVITV_KDEM) + " verify " + path);
+        EXPECT_EQ(verify.status, 0) << verify.output;
+        int records = 0;
+        EXPECT_EQ(readDemo(path.c_str(), &records), -1);
+        EXPECT_GE(records, 3) << map;
+    }
+    int line = h->find("PacketDelayer :: Failed to write demo, recording stopped");
+    ASSERT_GE(line, 0) << h->text();
+    line = h->find("PacketDelayer :: Failed to write demo", line + 1);
+    ASSERT_GE(line, 0) << h->text();  // one line for each of the two maps
+    EXPECT_EQ(h->find("Failed to write demo", line + 1), -1);
+}
+
+TEST_F(Lifecycle, AnUnwritableDemoFolderCostsOnlyTheDemosUntilItIsMended) {
+    g_net_faults.folders_unwritable = true;
+    start("record_demos on\n");
+    EXPECT_GE(h->find("Failed to create folder for demos"), 0) << h->text();
+    h->host().activateMap("de_kovi");
+    EXPECT_GE(h->find("ServerActivate_Post :: Failed to start demo record"), 0) << h->text();
+    EXPECT_FALSE(g_demo.recording());
+    EXPECT_TRUE(g_delay_thread.running());
+    EXPECT_TRUE(play(3));  // the broadcast is not affected
+    h->host().deactivateMap();
+
+    g_net_faults.folders_unwritable = false;  // the admin mends the permissions
+    h->host().activateMap("de_other");
+    EXPECT_TRUE(g_demo.recording());
+    EXPECT_TRUE(play(queuedCount() + 2));
+    h->host().deactivateMap();
+    int records = 0;
+    EXPECT_EQ(readDemo(g_demo.path(), &records), -1);
+    EXPECT_GE(records, 2);
 }
 
 TEST_F(Lifecycle, UnloadStopsEveryThreadBeforeFreeingWhatTheyUse) {

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "broadcast/mirror.h"
 #include "broadcast/sender.h"
+#include "net/faults.h"
 #include "stream/chunks.h"
 #include "test_host.h"
 
@@ -222,6 +224,35 @@ TEST_F(Sender, DropsAConnectionOnlyWhenSilentForMoreThanFiveSeconds) {
     a.heartbeat(m_port, false);  // the list is whole again after dropping its tail
     serve();
     EXPECT_EQ(m_connections.count(), 1);
+}
+
+TEST_F(Sender, SendFailuresToOneSpectatorLeaveTheOthersAndTheNextElementServed) {
+    for (int error : {ENOBUFS, EPERM}) {
+        Spectator failing, fine;
+        failing.heartbeat(m_port, false);
+        fine.heartbeat(m_port, false);
+        serve();
+        ASSERT_EQ(m_connections.count(), 2);
+        for (auto* c = m_connections.m_connections; c != nullptr; c = c->m_next) c->m_fullStates = 0;
+
+        PacketBuffer::BufferElement e1, e2;
+        makeElement(e1, 1);
+        makeElement(e2, 2);
+        g_net_faults.udp_send_failures = 0;
+        g_net_faults.udp_send_error_port = failing.m_port;
+        g_net_faults.udp_send_error = error;
+        m_sender.sendPhase(e1);
+        g_net_faults.udp_send_error = 0;
+        EXPECT_EQ(g_net_faults.udp_send_failures.load(), 2) << error;  // each packet tried once
+        EXPECT_TRUE(failing.collect().empty());
+        EXPECT_EQ(fine.collect(), bytesOf(e1.m_packets)) << error;
+
+        m_sender.sendPhase(e2);  // the failure is over: both get the next element
+        EXPECT_EQ(failing.collect(), bytesOf(e2.m_packets));
+        EXPECT_EQ(fine.collect(), bytesOf(e2.m_packets));
+        m_connections.clear();
+    }
+    g_net_faults.udp_send_error_port = 0;
 }
 
 TEST_F(Sender, SendsTwoFullStatesAfterAJoinThenTheRegularPackets) {

@@ -2,12 +2,16 @@
 // encoder does (linked first, filled after the lock is released).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include "broadcast/buffer.h"
 #include "broadcast/sender.h"
+#include "net/faults.h"
 #include "plugin/globals.h"
 #include "plugin/host.h"
 #include "stream/chunks.h"
@@ -54,6 +58,25 @@ protected:
             if (socket.init(&here) == 0) return port;
         }
         return 0;
+    }
+
+    // Heartbeats from the spectator's socket to the sender.
+    void heartbeat() {
+        InetAddress server;
+        server.setLoopback(m_server_port);
+        char beat[6] = {0, 0, CHUNK_HBEAT, 2, 0, 0};
+        DatagramPacket out;
+        out.m_address = &server;
+        out.m_data = beat;
+        out.m_length = sizeof(beat);
+        m_spectator.send(&out, 100);
+    }
+    bool waitForCount(int n, int limit_ms) {
+        for (int waited = 0; g_connmgr.count() != n; waited += 10) {
+            if (waited >= limit_ms) return false;
+            Thread::sleep(10);
+        }
+        return true;
     }
 
     bool m_own_mutex = false;
@@ -128,6 +151,54 @@ TEST_F(SenderThread, ConcurrentProducerIsSentInOrderAndStopFreesTheConnections) 
     EXPECT_EQ(seen.back(), elements - 1 - 4);  // the last m_delay stay queued
     EXPECT_EQ(g_connmgr.count(), 0);
     EXPECT_EQ(g_connmgr.m_connections, nullptr);
+}
+
+TEST_F(SenderThread, ConcurrentReceiveFailuresNeitherSpinTheLoopNorEndIt) {
+    g_net_faults.udp_receive_failures = 0;
+    g_net_faults.udp_receive_error = ECONNREFUSED;  // every receive fails at once
+    ASSERT_TRUE(m_sender.start());
+    Thread::sleep(500);
+    int failures = g_net_faults.udp_receive_failures.load();
+    g_net_faults.udp_receive_error = 0;
+    // Paced at one receive per 10 ms wait, about 50; a spinning loop makes millions.
+    EXPECT_GT(failures, 10);
+    EXPECT_LT(failures, 120);
+    EXPECT_FALSE(m_sender.finished());
+    heartbeat();  // and the socket is served again once the failure is over
+    EXPECT_TRUE(waitForCount(1, 2000));
+}
+
+TEST_F(SenderThread, ConcurrentWallClockJumpsNeitherDropTheLiveNorKeepTheDead) {
+    g_connmgr.m_max = 2;
+    DatagramSocket silent;
+    ASSERT_NE(bindFree(silent), 0);
+    ASSERT_TRUE(m_sender.start());
+    InetAddress server;
+    server.setLoopback(m_server_port);
+    char beat[6] = {0, 0, CHUNK_HBEAT, 2, 0, 0};
+    DatagramPacket out{&server, beat, sizeof beat, sizeof beat};
+    silent.send(&out, 100);  // one heartbeat, then nothing
+    heartbeat();
+    ASSERT_TRUE(waitForCount(2, 2000));
+
+    // Hours forward and back while the live one keeps beating every half second; it is never
+    // dropped, and the silent one goes after five seconds of the monotonic clock, not never.
+    const int64_t jumps[] = {6 * 3600, -6 * 3600, -30 * 3600, 3600};
+    int lowest = 2;
+    int64_t began = monotonicMillis();
+    for (int i = 0; i < 14; i++) {
+        g_net_faults.wall_clock_offset_s = jumps[i % 4];
+        heartbeat();
+        Thread::sleep(500);
+        if (monotonicMillis() - began < 4500) {
+            EXPECT_EQ(g_connmgr.count(), 2) << i;
+        }
+        lowest = std::min(lowest, g_connmgr.count());
+    }
+    g_net_faults.wall_clock_offset_s = 0;
+    EXPECT_EQ(lowest, 1);
+    EXPECT_EQ(g_connmgr.count(), 1);  // the live one, which was never dropped on the way
+    silent.stop();
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <ctime>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -16,12 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "net/faults.h"
 #include "net/net.h"
 #include "plugin/config.h"
 #include "plugin/globals.h"
 #include "broadcast/connections.h"
 #include "test_host.h"
 #include "web/applet_server.h"
+#include "web/response.h"
 
 namespace {
 
@@ -389,6 +393,48 @@ TEST_F(WebServer, ABrokenListeningSocketEndsTheServerAndItsVisitors) {
     h->runCommand("kovitv reload");
     Client again(port);
     EXPECT_EQ(again.get("/a.gif"), "GIF89a");
+}
+
+TEST_F(WebServer, ConcurrentTransientAcceptFailuresBackOffAndTheServerGoesOn) {
+    start();
+    for (int error : {EMFILE, ENFILE, ECONNABORTED}) {
+        g_net_faults.accept_failures = 0;
+        g_net_faults.accept_error = error;
+        Client waiting(port);  // queued: the listening socket stays readable
+        ASSERT_TRUE(waiting.connected());
+        Thread::sleep(1200);
+        int failures = g_net_faults.accept_failures.load();
+        reportAcceptFailures();  // the main thread's turn
+        g_net_faults.accept_error = 0;
+        // 10, 20, 40 ... ms between tries: about 7 in 1.2 s; without a pause thousands.
+        EXPECT_GE(failures, 3) << error;
+        EXPECT_LE(failures, 12) << error;
+        EXPECT_FALSE(g_tcp_thread.finished()) << error;
+        EXPECT_EQ(waiting.get("/a.gif"), "GIF89a") << error;  // within the longest pause
+        const std::string line = "ERROR: AppletSender :: Failed to accept a connection (system error " +
+                                 std::to_string(error) + "), retrying";
+        int logged = h->find(line);
+        EXPECT_GE(logged, 0) << h->text();
+        EXPECT_EQ(h->find(line, logged + 1), -1);  // one line for the whole run of failures
+    }
+}
+
+TEST_F(WebServer, TheDateHeaderFollowsAWallClockSetHoursAway) {
+    start();
+    Client c(port);
+    for (int64_t offset : {-30 * 3600, 9 * 3600}) {
+        g_net_faults.wall_clock_offset_s = offset;
+        char before[64], after[64];
+        ASSERT_TRUE(formatHttpDate(int64_t(time(nullptr)) + offset, before, sizeof before));
+        std::string header, body;
+        ASSERT_TRUE(c.send("GET /a.gif HTTP/1.1\r\n\r\n"));
+        bool answered = c.read(&header, &body);
+        ASSERT_TRUE(formatHttpDate(int64_t(time(nullptr)) + offset, after, sizeof after));
+        g_net_faults.wall_clock_offset_s = 0;
+        ASSERT_TRUE(answered);
+        std::string date = headerField(header, "Date");
+        EXPECT_TRUE(date == before || date == after) << date << " " << before;
+    }
 }
 
 TEST_F(WebServer, TheShippedPagesLeaveNoPlaceholderUnfilled) {

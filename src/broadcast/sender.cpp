@@ -31,10 +31,15 @@ bool SpectatorSender::handleDatagram(const char* data, int length, uint32_t addr
 }
 
 void SpectatorSender::receivePhase() {
-    for (int i = 0; i < SENDER_RECEIVES; i++) {
+    int64_t began = monotonicMillis();
+    int read = 0;
+    for (; read < SENDER_RECEIVES; read++) {
         if (!m_socket->receive(&m_in, SENDER_RECEIVE_WAIT_MS)) break;
         handleDatagram(m_received, m_in.m_length, m_peer.getAddress(), m_peer.getPort(), m_clock());
     }
+    // A receive that fails at once (a socket error, a failed wait) instead of waiting would
+    // turn an idle loop into a busy one: the phase takes its wait all the same.
+    if (read == 0) Thread::sleep(static_cast<int>(began + SENDER_RECEIVE_WAIT_MS - monotonicMillis()));
     m_connections->dropSilent(m_clock());
 }
 

@@ -37,6 +37,7 @@ void StartFrame() {
     publishSpectators();
     if (g_current != nullptr) tickRoundClock();
     reportRefusedVisitors();  // the web server's threads may not log; the main thread does
+    reportAcceptFailures();
     setMetaIgnored();
 }
 

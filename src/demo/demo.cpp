@@ -1,11 +1,13 @@
 #include "demo/demo.h"
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
 #include "net/faults.h"
 #include "net/file_truncate.h"
 #include "net/files.h"
+#include "net/net.h"
 #include "stream/packet.h"
 
 DemoRecorder g_demo;
@@ -13,6 +15,10 @@ DemoRecorder g_demo;
 namespace {
 
 bool writeBytes(FILE* file, const void* bytes, size_t n) {
+    if (KOVITV_FAULT(demo_no_space)) {
+        errno = ENOSPC;
+        return false;
+    }
     if (KOVITV_FAULT(demo_short_write)) {
         fwrite(bytes, 1, n / 2, file);
         return false;
@@ -29,7 +35,7 @@ int DemoRecorder::init(const char* base) {
 
 int DemoRecorder::start(const char* map) {
     close();  // a file left open (a map end that never came) is finished, not leaked
-    time_t now = time(nullptr);
+    time_t now = static_cast<time_t>(wallClockSeconds());
     const tm* local = localtime(&now);  // main thread only
     char date[16] = "000000";
     char clock[16] = "0000";
@@ -40,11 +46,13 @@ int DemoRecorder::start(const char* map) {
     // Names longer than DEMO_NAME_MAX are cut, as every name of the plugin is.
     char folder[DEMO_NAME_MAX + 1];
     if (snprintf(folder, sizeof(folder), "%s/%s", m_folder, date) < 0) return -1;
-    if (!makeDirectory(folder)) return -1;
+    // The demos folder again: one that could not be made at attach (permissions since mended)
+    // must not keep every later map from being recorded.
+    if (!makeDirectory(m_folder) || !makeDirectory(folder)) return -1;
     if (snprintf(m_path, sizeof(m_path), "%s/%s/%s_%s.kdem", m_folder, date, clock,
                  map ? map : "") < 0)
         return -2;
-    FILE* file = fopen(m_path, "wb");
+    FILE* file = KOVITV_FAULT(folders_unwritable) ? nullptr : fopen(m_path, "wb");
     if (file == nullptr) return -2;
     // Unbuffered: every byte that fwrite accepted is in the file, so after a failure nothing is
     // left in a buffer for fclose to append behind the cut.

@@ -4,9 +4,18 @@
 #include <cerrno>
 #include <cstring>
 
+#include "net/faults.h"
 #include "net/files.h"
 
-bool makeDirectory(const char* path) { return mkdir(path, 0755) == 0 || errno == EEXIST; }
+bool makeDirectory(const char* path) {
+    if (KOVITV_FAULT(folders_unwritable)) {  // what exists is still found, nothing new is made
+        struct stat existing;
+        if (stat(path, &existing) == 0) return true;
+        errno = EACCES;
+        return false;
+    }
+    return mkdir(path, 0755) == 0 || errno == EEXIST;
+}
 
 bool listDirectory(const char* path, void (*visit)(const char* name, void* context), void* context) {
     DIR* folder = opendir(path);

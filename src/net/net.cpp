@@ -3,6 +3,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+
+#include "net/faults.h"
 
 Mutex g_mut1;
 
@@ -53,4 +56,8 @@ const char* InetAddress::format(char* buffer, size_t size) const {
     memcpy(b, &m_address.m_address, 4);
     snprintf(buffer, size, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
     return buffer;
+}
+
+int64_t wallClockSeconds() {
+    return static_cast<int64_t>(time(nullptr)) + KOVITV_FAULT(wall_clock_offset_s);
 }

@@ -64,14 +64,17 @@ public:
 class StreamSocket {
 public:
     int m_fd = -1;  // -1 while closed
+    int m_error = 0;  // errno (Winsock: WSAGetLastError) of the last failed accept
 
     // Opens a TCP socket (SO_REUSEADDR) bound to address; not yet listening. Results as
     // DatagramSocket::init.
     int init(const InetAddress* address);
     bool listen(int backlog);  // false when closed or the system refuses
     // 1: a connection was accepted into a new StreamSocket stored through out, which the caller
-    // owns; 0: nothing accepted in time (also a peer that gave up before being accepted, or a
-    // short lack of descriptors); -2: this socket is closed, the wait failed or accept failed.
+    // owns; 0: nothing accepted in time; -1: accept failed but this socket is fine (a peer that
+    // gave up before being accepted, a lack of descriptors or memory: the caller backs off, as a
+    // queued connection keeps the socket readable); -2: this socket is closed or broken, or the
+    // wait failed. m_error holds the system's error of the last -1 or failed accept.
     int accept(StreamSocket** out, InetAddress* peer, int timeout_ms);
     // -1 closed or failed wait; 0 time-out; else the system result (bytes, 0 peer closed, -1).
     int receive(char* buffer, int length, int timeout_ms);
@@ -135,3 +138,7 @@ void ignoreBrokenPipe();
 
 // Milliseconds from an arbitrary origin; never goes back (not the wall clock).
 int64_t monotonicMillis();
+
+// The wall clock in seconds since 1970 (UTC), for names and dates people read; it may jump
+// either way when the system's time is set. Never used to measure a span.
+int64_t wallClockSeconds();

@@ -140,6 +140,11 @@ int DatagramSocket::init(const InetAddress* address) {
 
 bool DatagramSocket::receive(DatagramPacket* packet, int timeout_ms) {
     if (m_fd < 0 || !packet || !packet->m_data || packet->m_capacity <= 0) return false;
+    if (int error = KOVITV_FAULT(udp_receive_error)) {
+        KOVITV_FAULT_HIT(udp_receive_failures);
+        errno = error;
+        return false;
+    }
     if (waitReady(m_fd, POLLIN, timeout_ms) != READY_OK) return false;
     sockaddr_in from{};
     socklen_t from_length = INET_ADDRESS_LENGTH;
@@ -160,6 +165,14 @@ bool DatagramSocket::send(DatagramPacket* packet, int timeout_ms) {
     if (waitReady(m_fd, POLLOUT, timeout_ms) != READY_OK) return false;
     packet->m_address->m_length = INET_ADDRESS_LENGTH;
     sockaddr_in to = toSystem(*packet->m_address);
+    if (int error = KOVITV_FAULT(udp_send_error)) {
+        int port = KOVITV_FAULT(udp_send_error_port);
+        if (port == 0 || port == packet->m_address->getPort()) {
+            KOVITV_FAULT_HIT(udp_send_failures);
+            errno = error;
+            return false;
+        }
+    }
     ssize_t n;
     do {
         n = sendto(m_fd, packet->m_data, static_cast<size_t>(packet->m_length), 0,
@@ -185,22 +198,25 @@ int StreamSocket::accept(StreamSocket** out, InetAddress* peer, int timeout_ms) 
     if (ready == READY_FAILED) return -2;
     sockaddr_in from{};
     socklen_t from_length = INET_ADDRESS_LENGTH;
-    int fd;
-    do {
-        fd = ::accept(m_fd, reinterpret_cast<sockaddr*>(&from), &from_length);
-    } while (fd < 0 && errno == EINTR);
+    int fd = -1;
+    if (int error = KOVITV_FAULT(accept_error)) {
+        KOVITV_FAULT_HIT(accept_failures);
+        errno = error;
+    } else {
+        do {
+            fd = ::accept(m_fd, reinterpret_cast<sockaddr*>(&from), &from_length);
+        } while (fd < 0 && errno == EINTR);
+    }
     if (fd < 0) {
-        if (acceptErrorIsTransient(errno)) return 0;
-        if (!acceptErrorIsExhaustion(errno)) return -2;
-        // The connection stays queued and keeps the socket readable: pause instead of spinning
-        // until the caller's reaping frees descriptors.
-        Thread::sleep(timeout_ms);
-        return 0;
+        m_error = errno;
+        if (acceptErrorIsTransient(errno) || acceptErrorIsExhaustion(errno)) return -1;
+        return -2;
     }
     StreamSocket* accepted = new (std::nothrow) StreamSocket;
-    if (!accepted) {
+    if (!accepted) {  // a lack of memory, like one of descriptors, passes
         close(fd);
-        return -2;
+        m_error = ENOMEM;
+        return -1;
     }
     // Responses go out in several sends; without this each waits on the peer's delayed ACK.
     int one = 1;

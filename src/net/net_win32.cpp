@@ -173,15 +173,15 @@ int StreamSocket::accept(StreamSocket** out, InetAddress* peer, int timeout_ms) 
         error = s == INVALID_SOCKET ? WSAGetLastError() : 0;
     } while (s == INVALID_SOCKET && error == WSAEINTR);
     if (s == INVALID_SOCKET) {
-        if (acceptErrorIsTransient(error)) return 0;
-        if (!acceptErrorIsExhaustion(error)) return -2;
-        Thread::sleep(timeout_ms);  // the connection stays queued: pause instead of spinning
-        return 0;
+        m_error = error;
+        if (acceptErrorIsTransient(error) || acceptErrorIsExhaustion(error)) return -1;
+        return -2;
     }
     StreamSocket* accepted = new (std::nothrow) StreamSocket;
-    if (!accepted) {
+    if (!accepted) {  // a lack of memory, like one of descriptors, passes
         closesocket(s);
-        return -2;
+        m_error = WSAENOBUFS;
+        return -1;
     }
     // Responses go out in several sends; without this each waits on the peer's delayed ACK.
     BOOL one = TRUE;

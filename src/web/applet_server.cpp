@@ -17,6 +17,24 @@ namespace {
 // Set by the accept thread at the first refusal of a burst, taken by the main thread.
 std::atomic<bool> s_refusal_to_report{false};
 std::atomic<int> s_refusal_limit{0};
+// Set by the accept thread at the first failure of a run, taken by the main thread.
+std::atomic<bool> s_accept_failure_to_report{false};
+std::atomic<int> s_accept_error{0};
+
+// The next wait of a run of failed accepts: doubling, capped.
+int nextBackoff(int backoff) {
+    if (backoff <= 0) return ACCEPT_BACKOFF_FIRST_MS;
+    return backoff >= ACCEPT_BACKOFF_MAX_MS / 2 ? ACCEPT_BACKOFF_MAX_MS : backoff * 2;
+}
+
+// Sleeps in short steps so that a stop request is not held up by a long backoff.
+void pauseWhileRunning(const Thread* self, int ms) {
+    while (ms > 0 && self->running()) {
+        int step = ms < ACCEPT_PAUSE_MS ? ms : ACCEPT_PAUSE_MS;
+        Thread::sleep(step);
+        ms -= step;
+    }
+}
 
 void reapFinished(List<Visitor>& visitors) {
     visitors.removeIf([](Visitor* v) { return v->finished(); });
@@ -74,23 +92,42 @@ void reportRefusedVisitors() {
               s_refusal_limit.load(std::memory_order_relaxed));
 }
 
+void reportAcceptFailures() {
+    if (!s_accept_failure_to_report.load(std::memory_order_relaxed) ||
+        !s_accept_failure_to_report.exchange(false, std::memory_order_acquire))
+        return;
+    LOG_ERROR("AppletSender :: Failed to accept a connection (system error %d), retrying",
+              s_accept_error.load(std::memory_order_relaxed));
+}
+
 void* AppletSender(void* arg) {
     Thread* self = static_cast<Thread*>(arg);
     List<Visitor> visitors;
     bool refusing = false;
-    bool accepted = false;
-    while (self->m_running) {
+    int pause = ACCEPT_PAUSE_MS;
+    int backoff = 0;  // the wait after the last failed accept; 0: the last one did not fail
+    while (self->running()) {
         // While connections keep coming the backlog is drained without a pause: at one
         // connection per pause a burst overflows the backlog, and the system drops connections
         // that the clients then retry only a second or more later.
-        if (!accepted) Thread::sleep(ACCEPT_PAUSE_MS);
-        reapFinished(visitors);
+        pauseWhileRunning(self, pause);
+        reapFinished(visitors);  // also frees descriptors while accepting fails for want of them
         StreamSocket* connection = nullptr;
         InetAddress peer;
         int result = g_tcp_socket.accept(&connection, &peer, ACCEPT_WAIT_MS);
         if (result == -2) break;  // the listening socket is closed or broken
-        accepted = (result == 1);
-        if (accepted) admit(visitors, connection, &refusing);
+        if (result == -1) {       // the socket is fine: wait, longer while it goes on
+            if (backoff == 0) {
+                s_accept_error.store(g_tcp_socket.m_error, std::memory_order_relaxed);
+                s_accept_failure_to_report.store(true, std::memory_order_release);
+            }
+            backoff = nextBackoff(backoff);
+            pause = backoff;
+            continue;
+        }
+        backoff = 0;
+        pause = result == 1 ? 0 : ACCEPT_PAUSE_MS;
+        if (result == 1) admit(visitors, connection, &refusing);
     }
     stopAll(visitors);
     return nullptr;

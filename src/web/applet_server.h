@@ -9,6 +9,12 @@ constexpr int DEFAULT_MAX_VISITORS = 64;  // key max_visitors: live visitors at 
 // request is noticed within both together, and every pass reaps the visitors that have finished.
 constexpr int ACCEPT_PAUSE_MS = 50;
 constexpr int ACCEPT_WAIT_MS = 200;
+// After an accept that failed while the listening socket is fine (descriptors or memory short,
+// a peer gone first) the loop waits, doubling from the first to the last figure while the
+// failures go on: a queued connection keeps the socket readable, so it would spin, yet giving up
+// would let anyone who exhausts the descriptors take the web server down until a reload.
+constexpr int ACCEPT_BACKOFF_FIRST_MS = 10;
+constexpr int ACCEPT_BACKOFF_MAX_MS = 1000;
 
 // Thread function of g_tcp_thread; its argument is the Thread object itself. Ends when its flag
 // is cleared or the listening socket fails, after stopping and freeing every visitor.
@@ -20,6 +26,10 @@ int maxVisitors();
 // Main thread, once a frame: logs one line when the visitor limit has started refusing
 // connections since the last call (one line per burst: the accept thread cannot log itself).
 void reportRefusedVisitors();
+
+// Main thread, once a frame: logs one line when accepting has started failing since the last
+// call (one line per run of failures, with the system's error).
+void reportAcceptFailures();
 
 // Connections closed at once because the limit was reached, since the plugin was loaded.
 extern std::atomic<int> g_refused_visitors;

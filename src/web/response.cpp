@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "net/net.h"
 #include "plugin/config.h"
 #include "plugin/host.h"
 #include "web/request.h"
@@ -102,7 +103,7 @@ struct Response {
     Response(const char* status, int length, const char* type,
              const char* cache_control = CACHE_NEVER) {
         char date[DATE_MAX + 1];
-        if (!formatHttpDate(int64_t(time(nullptr)), date, sizeof(date))) date[0] = '\0';
+        if (!formatHttpDate(wallClockSeconds(), date, sizeof(date))) date[0] = '\0';
         m_header = formatResponseHeader(m_data, HEADER_MAX + 1, status, date, length, type,
                                         cache_control);
     }
