@@ -414,6 +414,10 @@ TEST_F(WebServer, ConcurrentTransientAcceptFailuresBackOffAndTheServerGoesOn) {
         const std::string line = "ERROR: AppletSender :: Failed to accept a connection (system error " +
                                  std::to_string(error) + "), retrying";
         int logged = h->find(line);
+        if (error == ECONNABORTED) {  // the peer's affair, not the admin's
+            EXPECT_EQ(logged, -1) << h->text();
+            continue;
+        }
         EXPECT_GE(logged, 0) << h->text();
         EXPECT_EQ(h->find(line, logged + 1), -1);  // one line for the whole run of failures
     }

@@ -65,6 +65,7 @@ class StreamSocket {
 public:
     int m_fd = -1;  // -1 while closed
     int m_error = 0;  // errno (Winsock: WSAGetLastError) of the last failed accept
+    bool m_exhausted = false;  // that failure was a lack of descriptors or memory, not the peer's
 
     // Opens a TCP socket (SO_REUSEADDR) bound to address; not yet listening. Results as
     // DatagramSocket::init.

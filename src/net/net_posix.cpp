@@ -209,13 +209,14 @@ int StreamSocket::accept(StreamSocket** out, InetAddress* peer, int timeout_ms) 
     }
     if (fd < 0) {
         m_error = errno;
-        if (acceptErrorIsTransient(errno) || acceptErrorIsExhaustion(errno)) return -1;
-        return -2;
+        m_exhausted = acceptErrorIsExhaustion(errno);
+        return m_exhausted || acceptErrorIsTransient(errno) ? -1 : -2;
     }
     StreamSocket* accepted = new (std::nothrow) StreamSocket;
     if (!accepted) {  // a lack of memory, like one of descriptors, passes
         close(fd);
         m_error = ENOMEM;
+        m_exhausted = true;
         return -1;
     }
     // Responses go out in several sends; without this each waits on the peer's delayed ACK.

@@ -174,13 +174,14 @@ int StreamSocket::accept(StreamSocket** out, InetAddress* peer, int timeout_ms) 
     } while (s == INVALID_SOCKET && error == WSAEINTR);
     if (s == INVALID_SOCKET) {
         m_error = error;
-        if (acceptErrorIsTransient(error) || acceptErrorIsExhaustion(error)) return -1;
-        return -2;
+        m_exhausted = acceptErrorIsExhaustion(error);
+        return m_exhausted || acceptErrorIsTransient(error) ? -1 : -2;
     }
     StreamSocket* accepted = new (std::nothrow) StreamSocket;
     if (!accepted) {  // a lack of memory, like one of descriptors, passes
         closesocket(s);
         m_error = WSAENOBUFS;
+        m_exhausted = true;
         return -1;
     }
     // Responses go out in several sends; without this each waits on the peer's delayed ACK.

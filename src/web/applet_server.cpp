@@ -117,7 +117,8 @@ void* AppletSender(void* arg) {
         int result = g_tcp_socket.accept(&connection, &peer, ACCEPT_WAIT_MS);
         if (result == -2) break;  // the listening socket is closed or broken
         if (result == -1) {       // the socket is fine: wait, longer while it goes on
-            if (backoff == 0) {
+            // Logged when descriptors or memory run short; a peer that gave up is its own affair.
+            if (backoff == 0 && g_tcp_socket.m_exhausted) {
                 s_accept_error.store(g_tcp_socket.m_error, std::memory_order_relaxed);
                 s_accept_failure_to_report.store(true, std::memory_order_release);
             }

@@ -27,8 +27,9 @@ int maxVisitors();
 // connections since the last call (one line per burst: the accept thread cannot log itself).
 void reportRefusedVisitors();
 
-// Main thread, once a frame: logs one line when accepting has started failing since the last
-// call (one line per run of failures, with the system's error).
+// Main thread, once a frame: logs one line when accepting has started failing for want of
+// descriptors or memory since the last call (one line per run of failures, with the system's
+// error).
 void reportAcceptFailures();
 
 // Connections closed at once because the limit was reached, since the plugin was loaded.
