@@ -5,7 +5,6 @@
 
 #if defined(KOVITV_FAULT_INJECTION)
 #include <atomic>
-#include <cstdint>
 
 struct NetFaults {
     std::atomic<bool> mutex_init{false};  // Mutex::init fails as if the platform refused
@@ -21,7 +20,7 @@ struct NetFaults {
     // errno of every accept (EMFILE, ENFILE, ECONNABORTED); the connection stays queued, so the
     // listening socket stays readable, as with a lack of descriptors.
     std::atomic<int> accept_error{0};
-    std::atomic<int64_t> wall_clock_offset_s{0};  // added to the wall clock: a jump by hours
+    std::atomic<int> wall_clock_offset_s{0};  // seconds added to the wall clock: a jump by hours
 
     // How often each injected failure happened.
     std::atomic<int> udp_send_failures{0};
