@@ -31,6 +31,7 @@ protected:
         ASSERT_NE(m_server_port, 0);
         ASSERT_NE(bindFree(m_spectator), 0);
         g_connmgr.m_max = 1;
+        g_pck_buffer.clear();  // an earlier test in this process may have left elements queued
         g_pck_buffer.m_delay = 4;
         l_statemgr.allocate(0);
         // The thread reads maxClients from the engine's globals; an earlier test's host is gone.
