@@ -35,7 +35,7 @@ if ! command -v clang++ >/dev/null; then
 fi
 
 flags=(-std=c++17 -g -O1 -Wall -Wextra -Werror -Isrc -fsanitize=fuzzer,address,undefined
-       -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+       -fno-sanitize-recover=undefined -fno-omit-frame-pointer -Itools/spectate)
 stream="src/stream/chunks.cpp src/stream/state_chunks.cpp src/stream/packet.cpp
         src/stream/reader.cpp src/state/names.cpp"
 # Each target with the sources it exercises.
@@ -43,7 +43,8 @@ declare -A sources=(
     [request_fuzz]="src/web/request.cpp src/net/net.cpp src/net/net_posix.cpp src/net/faults.cpp"
     [template_fuzz]="src/web/template.cpp src/plugin/config.cpp"
     [config_fuzz]="src/plugin/config.cpp"
-    [stream_fuzz]="$stream src/state/state.cpp src/broadcast/mirror.cpp src/demo/demo_text.cpp"
+    [stream_fuzz]="$stream src/state/state.cpp src/broadcast/mirror.cpp src/demo/demo_text.cpp
+                  tools/spectate/game.cpp tools/spectate/view.cpp"
     [demo_fuzz]="$stream src/demo/demo_reader.cpp src/demo/demo_text.cpp"
     [heartbeat_fuzz]="src/broadcast/heartbeat.cpp src/broadcast/connections.cpp src/plugin/config.cpp"
 )
@@ -65,7 +66,7 @@ for target in "${targets[@]}"; do
     # New inputs land in the first folder only: the working corpus.
     # shellcheck disable=SC2086
     ASAN_OPTIONS=detect_leaks=1 "$out/$target" -max_total_time="$budget" -timeout=10 \
-        -rss_limit_mb=1024 -max_len=4096 -print_final_stats=1 -artifact_prefix="$out/" \
+        -rss_limit_mb=1024 -max_len=8192 -print_final_stats=1 -artifact_prefix="$out/" \
         "$work" $seeds > "$out/$target.log" 2>&1
     status=$?
     grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE)' "$out/$target.log"

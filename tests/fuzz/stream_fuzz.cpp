@@ -1,17 +1,20 @@
 // libFuzzer target: what a spectator client does with hostile datagrams. The input is a run of
 // packets, each a two-byte big-endian length and its bytes; every packet is walked chunk by chunk
-// (each described as text) and applied to a mirror. The full state built from that mirror must
-// read back into a fresh mirror as the same game.
+// (each described as text) and applied to a mirror, and the run is received by the reference
+// spectator client and drawn. The full state built from that mirror must read back into a fresh
+// mirror as the same game.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "broadcast/mirror.h"
 #include "demo/demo_text.h"
+#include "game.h"
 #include "state/names.h"
 #include "state/state.h"
 #include "stream/packet.h"
 #include "stream/reader.h"
+#include "view.h"
 
 namespace {
 
@@ -81,6 +84,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         applyPacket(mirror, reader, *p);
         if (p->m_position != p->m_length) abort();  // a walk always ends at the packet's end
     }
+
+    SpectatorGame* game = new SpectatorGame;
+    double now = 0;
+    for (Packet* p = packets.first(); p != nullptr; p = p->m_next) {
+        game->receive(p->m_ptr, p->m_length, now += 0.25);
+        game->m_events.clear();
+    }
+    game->expire(now + 10);
+    Traffic traffic;
+    ViewStatus status;
+    status.m_traffic = &traffic;
+    if (renderTerminal(*game, status).empty() || jsonState(*game, now).empty()) abort();
+    delete game;
 
     PacketManager full;
     buildFullState(full, mirror, names, MAX_PLAYERS);
