@@ -15,7 +15,10 @@ namespace {
 const char* scratch() {
     static char path[64] = {};
     if (!path[0]) {
-        snprintf(path, sizeof(path), "/tmp/kovitv-config-fuzz-%d", int(getpid()));
+        // The reader takes a path: memory-backed when the system has it, as this runs often.
+        const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        snprintf(path, sizeof(path), "%s/kovitv-config-fuzz-%d", dir, int(getpid()));
+        atexit([] { unlink(path); });
     }
     return path;
 }
