@@ -1,6 +1,8 @@
 // libFuzzer target: reading a demo file of any bytes, as kdem does: records, their packets and
 // every chunk described. Each record returned must be whole (1 to 255 packets of 2 to 512
 // bytes inside the file), and a fault is reported once, inside the file, and ends the reading.
+#include <sanitizer/asan_interface.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,11 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 long at = demo.packetOffset(i);
                 if (at < demo.m_record_offset || at + p->m_length > demo.m_offset) abort();
                 if (uint8_t(p->m_ptr[0]) != (data[at] ^ DEMO_MASK)) abort();
+                // Past the packet's length its buffer is fenced off: a read there is reported.
+                ASAN_POISON_MEMORY_REGION(p->m_data + p->m_length, size_t(PACKET_SIZE - p->m_length));
                 ChunkWalk walk(reader, *p);
                 while (PacketChunk* chunk = walk.next()) {
                     describeChunk(reader, chunk, TextStyle::json, text, sizeof(text));
                     if (strnlen(text, sizeof(text)) >= sizeof(text)) abort();
                 }
+                ASAN_UNPOISON_MEMORY_REGION(p->m_data, size_t(PACKET_SIZE));
                 if (walk.m_fault_at >= p->m_length) abort();
             }
             if (i != count) abort();

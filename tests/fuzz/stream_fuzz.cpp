@@ -3,6 +3,8 @@
 // (each described as text) and applied to a mirror, and the run is received by the reference
 // spectator client and drawn. The full state built from that mirror must read back into a fresh
 // mirror as the same game.
+#include <sanitizer/asan_interface.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,17 @@
 #include "view.h"
 
 namespace {
+
+// A packet's buffer is always 512 bytes: poisoning what lies past its length makes AddressSanitizer
+// report a reader that looks beyond the packet, not only beyond the buffer.
+void fence(PacketManager& packets, bool on) {
+    for (Packet* p = packets.first(); p != nullptr; p = p->m_next) {
+        if (on)
+            ASAN_POISON_MEMORY_REGION(p->m_data + p->m_length, size_t(PACKET_SIZE - p->m_length));
+        else
+            ASAN_UNPOISON_MEMORY_REGION(p->m_data, size_t(PACKET_SIZE));
+    }
+}
 
 void describeAll(ChunkReader& reader, Packet& packet) {
     char text[1024];
@@ -79,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         at += length;
     }
+    fence(packets, true);
     for (Packet* p = packets.first(); p != nullptr; p = p->m_next) {
         describeAll(reader, *p);
         applyPacket(mirror, reader, *p);
@@ -91,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         game->receive(p->m_ptr, p->m_length, now += 0.25);
         game->m_events.clear();
     }
+    fence(packets, false);
     game->expire(now + 10);
     Traffic traffic;
     ViewStatus status;
