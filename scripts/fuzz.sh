@@ -11,7 +11,7 @@ all_targets=(request_fuzz template_fuzz config_fuzz stream_fuzz demo_fuzz heartb
 usage() {
     cat <<USAGE
 usage: scripts/fuzz.sh [SECONDS] [TARGET...]
-  SECONDS  run time per target (default 30); ./test.sh uses 20, use hours for a long hunt
+  SECONDS  run time per target (default 30); ./test.sh uses 20, 3600 hunts for an hour
   TARGET   any of: ${all_targets[*]} (default: all)
 Environment: KOVITV_FUZZ_DIR chooses the build folder (default build/fuzz); its working corpus
 grows run by run. To replay a crash: build/fuzz/<target> build/fuzz/crash-<hash>
