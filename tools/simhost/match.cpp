@@ -377,7 +377,7 @@ void Match::initHud(Bot& b) {
     }
     sendTo(b, msg::TeamScore, {"CT", m_score[1]});
     sendTo(b, msg::TeamScore, {"TERRORIST", m_score[0]});
-    send(msg::ScoreInfo, MSG_ALL, nullptr, {b.index, b.frags, b.deaths, 0, b.team});
+    sendScore(b);
     send(msg::TeamInfo, MSG_ALL, nullptr, {b.index, kTeamNames[b.team]});
     int count = 0;
     const Weapon* const* all = allWeapons(&count);

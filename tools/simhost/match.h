@@ -23,6 +23,7 @@
 //   round_start {round, terrorists, cts}
 //   round_end {round, winner TERRORIST|CT|draw, reason elimination|bomb|defuse|time, score_t, score_ct}
 //   kill {killer, victim, headshot, weapon, x, y}
+//   score {player, frags, deaths}  every scoreboard line the game sends to all
 //   chat {player, key, text (as sent, newline included), recipients}
 //   radio {player (0: the game's announcement), code[, recipients]}
 //   bomb {action pickup|drop|plant|defusing|defuse|explode, player, x, y, z[, timer][, kit]}

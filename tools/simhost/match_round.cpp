@@ -29,6 +29,7 @@ void Match::statusIcon(Bot& b, int status, const char* sprite) {
 
 void Match::sendScore(const Bot& b) {
     send(msg::ScoreInfo, MSG_ALL, nullptr, {b.index, b.frags, b.deaths, 0, b.team});
+    m_trace.line(now(), "score").num("player", b.index).num("frags", b.frags).num("deaths", b.deaths);
 }
 
 void Match::scoreAttrib(const Bot& b) {

@@ -26,7 +26,7 @@ void SpectatorGame::forget(const char* reason, bool names) {
         m_chat.clear();
         m_announcement = -1;
     }
-    GameEvent e{GameEvent::RESET, reason, {}, {}, 0};
+    GameEvent e{GameEvent::RESET, reason, {}, {}, 0, "", {}, {}};
     m_events.push_back(e);
 }
 
@@ -47,16 +47,16 @@ void SpectatorGame::record(PacketChunk* chunk, double now) {
         k.m_headshot = d.m_headshot != 0;
         m_feed.push_back(k);
         if (m_feed.size() > FEED_LINES) m_feed.erase(m_feed.begin());
-        m_events.push_back(GameEvent{GameEvent::KILL, "", k, {}, 0});
+        m_events.push_back(GameEvent{GameEvent::KILL, "", k, {}, 0, "", {}, {}});
     } else if (chunk == &m_reader.m_chat) {
         const ChatPacketChunk& c = m_reader.m_chat;
         ChatLine line{c.m_kind, c.m_sender, nameOf(c.m_sender), c.m_received};
         m_chat.push_back(line);
         if (m_chat.size() > CHAT_LINES) m_chat.erase(m_chat.begin());
-        m_events.push_back(GameEvent{GameEvent::CHAT, "", {}, line, 0});
+        m_events.push_back(GameEvent{GameEvent::CHAT, "", {}, line, 0, "", {}, {}});
     } else if (chunk == &m_reader.m_msg) {
         m_announcement = m_reader.m_msg.m_code;
-        m_events.push_back(GameEvent{GameEvent::ANNOUNCE, "", {}, {}, m_announcement});
+        m_events.push_back(GameEvent{GameEvent::ANNOUNCE, "", {}, {}, m_announcement, "", {}, {}});
     } else if (chunk == &m_reader.m_grenade) {
         const GrenadePacketChunk& g = m_reader.m_grenade;
         GrenadeView& view = m_grenades[g.m_id % GRENADE_SLOTS];
@@ -88,12 +88,14 @@ bool SpectatorGame::receive(const char* data, int length, double now) {
     }
     m_reader.begin(packet);
     bool leading_heartbeat = false;
+    bool full_state = false;  // a full state's score comes before its players: no scoreboard
     int index = 0;
     while (PacketChunk* chunk = m_reader.next()) {
         if (chunk == &m_reader.m_map && leading_heartbeat && index == 1) {
             // A full state opens with a heartbeat and the map, and replaces everything.
             if (text(m_reader.m_map.m_got.m_name)[0] != '\0') forget("full", false);
             m_full_states++;
+            full_state = true;
         } else if (chunk == &m_reader.m_player) {
             const PlayerState& known = state().m_players[m_reader.header()];
             if (!(known.m_changed & CHANGED_NAME) && !(m_reader.m_player.m_mask & CHANGED_NAME))
@@ -102,10 +104,24 @@ bool SpectatorGame::receive(const char* data, int length, double now) {
         leading_heartbeat = index == 0 && chunk == &m_reader.m_hbeat;
         applyChunk(*m_mirror.slot(0), m_reader, chunk);
         record(chunk, now);
+        if (chunk == &m_reader.m_score && !full_state) scoreboard();
         index++;
     }
     m_changed = true;
     return !m_reader.m_truncated && m_reader.m_skipped == 0;
+}
+
+void SpectatorGame::scoreboard() {
+    const StateManager::States& s = state();
+    GameEvent e{GameEvent::SCOREBOARD, "", {}, {}, 0, "", {}, {}};
+    e.m_map = mapName();
+    e.m_score[0] = s.m_score.m_score[1];
+    e.m_score[1] = s.m_score.m_score[2];
+    for (int slot = 0; slot < MAX_PLAYERS; slot++) {
+        if (!present(slot)) continue;
+        e.m_board.insert(e.m_board.end(), {slot, s.m_players[slot].m_kills, s.m_players[slot].m_deaths});
+    }
+    m_events.push_back(e);
 }
 
 void SpectatorGame::expire(double now) {

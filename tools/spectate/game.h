@@ -47,11 +47,16 @@ struct GrenadeView {
 
 // Something that happened once, for the JSON lines.
 struct GameEvent {
-    enum Type { RESET, KILL, CHAT, ANNOUNCE } m_type;
+    enum Type { RESET, KILL, CHAT, ANNOUNCE, SCOREBOARD } m_type;
     std::string m_reason;  // RESET: "map" (a new map began) or "full" (a full state arrived)
     KillLine m_kill;
     ChatLine m_chat;
     int m_code = 0;        // ANNOUNCE
+    // SCOREBOARD: the map, score and each present player's kills and deaths as they stood when
+    // a score chunk of the running stream arrived, after every player chunk of its snapshot.
+    std::string m_map;
+    int m_score[2] = {};  // T, CT
+    std::vector<int> m_board;  // slot, kills, deaths, ...
 };
 
 class SpectatorGame {
@@ -88,6 +93,7 @@ public:
 private:
     void forget(const char* reason, bool names);
     void record(PacketChunk* chunk, double now);
+    void scoreboard();
 
     StateManager m_mirror;
     NamesCollection m_names;
