@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the three targets and runs every test: the browser viewer's JavaScript under node, the
-# native build under AddressSanitizer and UndefinedBehaviorSanitizer, the web parsers under
+# native build under AddressSanitizer and UndefinedBehaviorSanitizer, a short soak of hostile play
+# (scripts/soak.sh --short), the web parsers under
 # libFuzzer, the start page in headless Chromium, the concurrency tests under ThreadSanitizer, the
 # i386 build (the library real servers load) with its tests, and the Windows DLL's exports.
 # Installs what is missing first (Debian packages; needs root). Exit status 0 only when all pass.
@@ -38,6 +39,13 @@ if build build/asan -DKOVITV_SANITIZE=ON; then
         || fail "native tests under ASan/UBSan"
 else
     fail "native build"
+fi
+
+step "soak, short form: 1.5 game hours of hostile play under the sanitizers (3 minutes)"
+if [ -x build/asan/simhost ]; then
+    scripts/soak.sh --short --bin build/asan || fail "short soak"
+else
+    fail "short soak: the native build has no simhost"
 fi
 
 step "fuzzing the request parser and every reader of outside bytes (20 s each)"

@@ -420,6 +420,26 @@ def console_commands(rng, args, write, stop, counters):
         counters.add("console: " + cmd.split()[1] if len(cmd.split()) > 1 else "console: status")
 
 
+def tail(path, size=65536):
+    try:
+        with open(path, "rb") as f:
+            f.seek(0, os.SEEK_END)
+            f.seek(max(0, f.tell() - size))
+            return f.read().decode("utf-8", "replace")
+    except OSError:
+        return ""
+
+
+def game_clock(simlog_path, trace_path):
+    """Game seconds played so far, from the map simhost last started (maps are numbered in
+    order and each lasts MAP_SECONDS) and the time of the trace's last line; None before both."""
+    maps = re.findall(r"simhost: map de_soak_(\d+) running", tail(simlog_path))
+    times = re.findall(r'\{"t":([0-9.]+),', tail(trace_path, 8192))
+    if not maps or not times:
+        return None
+    return (int(maps[-1]) - 1) * MAP_SECONDS + max(0.0, float(times[-1]) - 1.0)
+
+
 def read_trace(path):
     """Per map: its score lines in order as (score_t, score_ct, {slot: (kills, deaths)}) deltas."""
     maps = {}
@@ -650,7 +670,19 @@ def main():
 
     failures = Failures()
     counters = Counters()
-    game_hours = lambda: (time.monotonic() - started) * args.speed / 3600.0
+    clock = {"at": 0.0, "seconds": 0.0}
+
+    def game_hours():  # what simhost has played, which is less than speed x time when it lags
+        if time.monotonic() - clock["at"] > 0.5:
+            clock["at"] = time.monotonic()
+            g = game_clock(simlog_path, trace)
+            # The trace is written through a buffer and may still end on the last map: never
+            # more than the pace allows.
+            paced = (time.monotonic() - started) * args.speed
+            g = paced if g is None else min(g, paced)
+            if g >= clock["seconds"]:
+                clock["seconds"] = g
+        return clock["seconds"] / 3600.0
     time.sleep(1.0)
     if sim.poll() is not None:
         sys.exit(f"soak: simhost ended at once (status {sim.returncode}); see {simlog_path}")
@@ -744,7 +776,15 @@ def main():
         failures.add(f"simhost exited with status {status}" +
                      (" (a hook left the game changed or Metamod's result unset)" if status == 3 else ""))
     with open(simlog_path, errors="replace") as f:
-        reports = [line.rstrip() for line in f if SANITIZER.search(line)]
+        lines = f.readlines()
+    reports = [line.rstrip() for line in lines if SANITIZER.search(line)]
+    timing = [i for i, line in enumerate(lines) if "time inside the plugin" in line]
+    if timing:  # simhost --hook-times: its table ends where the log's lines start again
+        print()
+        for line in lines[timing[-1]:]:
+            if line.startswith("L ") or line.startswith("simhost: plugin"):
+                break
+            print(line.rstrip())
     if reports:
         failures.add(f"sanitizer report in {simlog_path}: {reports[0]}")
 

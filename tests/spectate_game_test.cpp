@@ -13,8 +13,11 @@ namespace {
 // Packs chunks the way the server does and hands each packet to the game as one datagram.
 class Stream {
 public:
-    Stream& player(int slot, const char* name, uint8_t mask, int team = 1) {
+    Stream& player(int slot, const char* name, uint8_t mask, int team = 1, int kills = 0,
+                   int deaths = 0) {
         PlayerState p{};
+        p.m_kills = static_cast<uint8_t>(kills);
+        p.m_deaths = static_cast<uint8_t>(deaths);
         p.m_index = static_cast<uint8_t>(slot);
         p.m_name = static_cast<uint32_t>(m_names.put(name));
         p.m_team = static_cast<uint8_t>(team);
@@ -114,6 +117,43 @@ TEST(SpectateGame, AFullStateReplacesThePlayersItDoesNotList) {
     EXPECT_FALSE(game.present(20));
     EXPECT_TRUE(game.present(1));
     EXPECT_STREQ(game.mapName(), "de_kovi");
+}
+
+int scoreboards(const SpectatorGame& game) {
+    int n = 0;
+    for (const GameEvent& e : game.m_events) n += e.m_type == GameEvent::SCOREBOARD;
+    return n;
+}
+
+TEST(SpectateGame, TheRunningStreamsScoreReportsTheScoreboardAFullStatesDoesNot) {
+    SpectatorGame game;
+    Stream s;
+    ScoreState score{};
+    score.m_score[1] = 4;
+    score.m_score[2] = 1;
+    score.m_changed = 1;
+    s.map("de_kovi").player(3, "alice", 0xFF, 1, 5, 2).player(9, "bob", 0xFF, 2, 255, 7);
+    s.chunk(ScorePacketChunk(&score));
+    ASSERT_TRUE(s.sendTo(game));
+    ASSERT_EQ(scoreboards(game), 1);
+    EXPECT_EQ(jsonEvent(game.m_events.back(), 2.0),
+              "{\"t\":2.00,\"type\":\"scoreboard\",\"map\":\"de_kovi\",\"score\":{\"t\":4,\"ct\":1},"
+              "\"players\":[[3,5,2],[9,255,7]]}");
+
+    // A full state sends its score before its players: what it would report is half old.
+    game.m_events.clear();
+    StateManager mirror;
+    mirror.allocate(0);
+    NamesCollection names;
+    mirror.slot(0)->m_map.m_name = static_cast<uint32_t>(names.put("de_kovi"));
+    mirror.slot(0)->m_score = score;
+    mirror.slot(0)->m_players[1].m_name = static_cast<uint32_t>(names.put("carol"));
+    PacketManager full;
+    buildFullState(full, *mirror.slot(0), names, 4);
+    for (Packet* p = full.first(); p != nullptr; p = p->m_next)
+        ASSERT_TRUE(game.receive(p->m_ptr, p->m_length, 1.0));
+    EXPECT_EQ(game.m_full_states, 1);
+    EXPECT_EQ(scoreboards(game), 0);
 }
 
 TEST(SpectateGame, AsksForAResyncOnUnknownPlayersAndDamagedDatagrams) {

@@ -113,6 +113,10 @@ SimHost::SimHost(const SimOptions& options) : m_options(options) {
     m_game.pfnStartFrame = [] { g_host->game()->startFrame(); };
     m_game_new.pfnGameShutdown = [] { g_host->game()->gameShutdown(); };
     m_game_logic = new Game(*this);
+    if (options.hook_times) {
+        m_times = new HookTimes;
+        m_times->enable();
+    }
 }
 
 void SimHost::setGame(Game* game) {
@@ -122,6 +126,7 @@ void SimHost::setGame(Game* game) {
 
 SimHost::~SimHost() {
     delete m_game_logic;
+    delete m_times;
     for (void* p : m_loaded_files) free(p);
     free(m_edicts);
     free(m_strings);
@@ -216,10 +221,13 @@ auto SimHost::dispatch(const char* name, const Table* pre, const Table* post, co
         m_meta_globals.mres = MRES_UNSET;
         m_meta_globals.prev_mres = MRES_UNSET;
         m_meta_globals.orig_ret = &orig;
+        int64_t started = m_times ? HookTimes::nowNs() : 0;
         if constexpr (std::is_void_v<R>) {
             (table->*member)(args...);
+            if (m_times) m_times->add(m_times->entry(name, phase), HookTimes::nowNs() - started);
         } else {
             Value v = (table->*member)(args...);
+            if (m_times) m_times->add(m_times->entry(name, phase), HookTimes::nowNs() - started);
             if (m_meta_globals.mres == MRES_SUPERCEDE) orig = v;
             if (m_meta_globals.mres == MRES_OVERRIDE) override_value = v;
         }
@@ -425,6 +433,7 @@ void SimHost::think(edict_t* e) {
 }
 
 void SimHost::activateMap(const std::string& map) {
+    if (m_times) m_times->beginSpan();
     if (m_map_running) deactivateMap();
     m_map = map;
     memset(m_edicts, 0, sizeof(edict_t) * MAX_EDICTS);
@@ -437,6 +446,7 @@ void SimHost::activateMap(const std::string& map) {
     dispatch("ServerActivate", m_dll_pre, m_dll_post, m_game, &DLL_FUNCTIONS::pfnServerActivate,
              m_edicts, 1 + m_options.max_clients, m_options.max_clients);
     m_map_running = true;
+    if (m_times) m_times->add(m_times->entryText("map change (every plugin call)"), m_times->span());
     m_real_start = wallSeconds();
     m_game_start = m_globals.time;
     print("simhost: map " + map + " running\n");
@@ -454,6 +464,10 @@ void SimHost::runFrame() {
     float frametime = 1.0f / float(m_options.fps > 0 ? m_options.fps : 100);
     m_globals.frametime = frametime;
     m_globals.time += frametime;
+    if (m_times) {  // the same measurement around nothing: what the machine adds by itself
+        int64_t started = HookTimes::nowNs();
+        m_times->add(m_times->entry("(the clock alone)", nullptr), HookTimes::nowNs() - started);
+    }
     dispatch("StartFrame", m_dll_pre, m_dll_post, m_game, &DLL_FUNCTIONS::pfnStartFrame);
     m_game_logic->runPlayers();
     if (m_options.speed > 0.0) {
@@ -508,7 +522,12 @@ void SimHost::command(const std::string& line) {
         m_argv = words;
         size_t args = line.find(name) + name.size();
         m_args = args < line.size() ? line.substr(args + 1) : "";
+        int64_t started = m_times ? HookTimes::nowNs() : 0;
         cmd->second();
+        if (m_times) {
+            std::string what = "console " + name + (words.size() > 1 ? " " + words[1] : "");
+            m_times->add(m_times->entryText(what.c_str()), HookTimes::nowNs() - started);
+        }
         m_argv.clear();
         m_args.clear();
         return;

@@ -40,6 +40,9 @@ const char* kUsage =
     "                       at T game seconds after the start; repeatable, run in order\n"
     "  --no-stdin           do not read console commands from standard input\n"
     "  --show-messages      print every user message the game sends\n"
+    "  --hook-times         time every call into the plugin on the main thread and print, at\n"
+    "                       exit, per hook and per console command calls, p50, p99, p99.9 and\n"
+    "                       max in microseconds, and the longest map change\n"
     "  --help               show this text\n"
     "\n"
     "Console commands: the plugin's own (kovitv ...), changelevel MAP, quit, and NAME [VALUE]\n"
@@ -97,6 +100,8 @@ int main(int argc, char** argv) {
             read_stdin = false;
         } else if (arg == "--show-messages") {
             options.quiet_messages = false;
+        } else if (arg == "--hook-times") {
+            options.hook_times = true;
         } else if (!value(&v)) {
             return usageError(arg.rfind("--", 0) == 0 ? "option " + arg + " needs a value"
                                                       : "unexpected argument " + arg);
@@ -227,6 +232,7 @@ int main(int argc, char** argv) {
     }
 
     host.shutdown();
+    if (host.hookTimes()) host.print(host.hookTimes()->report());
     bool detached = host.unload();
     if (host.hookWarnings() > 0) {
         fprintf(stderr, "simhost: %d hook calls did not leave the game alone\n", host.hookWarnings());

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hook_times.h"
 #include "sdk/engine.h"
 #include "sdk/export.h"
 #include "sdk/metamod.h"
@@ -29,6 +30,7 @@ struct SimOptions {
     std::map<std::string, std::string> cvars;
     std::map<std::string, std::string> localinfo;
     bool quiet_messages = true;  // print every user message when false
+    bool hook_times = false;     // time every call into the plugin (see hook_times.h)
 };
 
 class Game;
@@ -59,6 +61,7 @@ public:
     const std::string& mapName() const { return m_map; }
     bool quitRequested() const { return m_quit; }
     int hookWarnings() const { return m_hook_warnings; }
+    const HookTimes* hookTimes() const { return m_times; }  // null unless options.hook_times
     Game* game() { return m_game_logic; }
     meta_globals_t* metaGlobals() { return &m_meta_globals; }
     void setGame(Game* game);  // takes ownership; the scripted match replaces the bare game
@@ -170,6 +173,7 @@ private:
     char* m_strings = nullptr;  // one arena, so every string_t stays within 4 GiB of the base
     size_t m_strings_used = 0;
     Game* m_game_logic = nullptr;
+    HookTimes* m_times = nullptr;  // allocated once at start: measuring allocates nothing
     double m_real_start = 0.0;
     double m_game_start = 0.0;
 
