@@ -25,9 +25,19 @@ import time
 
 MAP_SECONDS = 1200          # a map change every 20 game minutes
 PACKET_MAX = 512
+MIN_DELAY = 30              # game seconds; the console cannot set less
 HEAD_END = re.compile(rb"\r?\n\r?\n")  # the plugin ends its header lines with a bare line feed
 SANITIZER = re.compile(r"ERROR: (AddressSanitizer|LeakSanitizer|ThreadSanitizer)|runtime error:|"
                        r"WARNING: ThreadSanitizer|SUMMARY: \w+Sanitizer")
+
+
+CHILDREN = []  # every process started, ended on an interrupt
+
+
+def spawn(*args, **kwargs):
+    p = subprocess.Popen(*args, **kwargs)
+    CHILDREN.append(p)
+    return p
 
 
 def log(msg):
@@ -158,11 +168,12 @@ class Load:
                         self.counters.add("spectators finished")
                 self.churners = alive
                 if len(self.churners) < self.args.spectators:
-                    p = subprocess.Popen([self.args.spectate, "--server", f"127.0.0.1:{self.udp_port}",
+                    p = spawn([self.args.spectate, "--server", f"127.0.0.1:{self.udp_port}",
                                           "--json", "--duration", str(rng.randint(1, 12))],
                                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                          stderr=subprocess.DEVNULL)
                     self.churners.append(p)
+                    CHILDREN[:] = [c for c in CHILDREN if c.poll() is None]
                     self.counters.add("spectators started")
                 elif rng.random() < 0.2:
                     victim = rng.choice(self.churners)
@@ -460,15 +471,18 @@ def read_trace(path):
                 continue
             elif ev == "score":
                 # The stream holds kills and deaths in a byte each.
-                maps[cur].append(("p", e["player"] - 1, e["frags"] % 256, e["deaths"] % 256))
+                maps[cur].append(("p", e["t"], e["player"] - 1, e["frags"] % 256, e["deaths"] % 256))
             elif ev == "round_end":
-                maps[cur].append(("s", e["score_t"], e["score_ct"]))
+                maps[cur].append(("s", e["t"], e["score_t"], e["score_ct"]))
     return order, maps
 
 
-def compare_scoreboards(trace_path, witness_path, witness_start, drop_times):
+def compare_scoreboards(trace_path, witness_path, witness_start, drop_times, map_started, speed):
     """Every scoreboard the witness rebuilt must be one the game held, in the game's order: each
-    is looked for from where the previous one matched (the stream is the game, delayed)."""
+    is looked for from where the previous one matched (the stream is the game, delayed), and it
+    must have arrived no sooner than the least delay (30 game seconds) after the game held it.
+    map_started: per map, a moment before simhost started its clock; the game cannot run ahead
+    of its pace, so game time t of that map came no sooner than that plus (t - 1) / speed."""
     order, maps = read_trace(trace_path)
     boards = {}
     resets = []
@@ -484,6 +498,8 @@ def compare_scoreboards(trace_path, witness_path, witness_start, drop_times):
                 resets.append(witness_start + e["t"])
     matched = excused = 0
     faults = []
+    lags = []
+    early = []
     covered = set()
     for name, seen in boards.items():
         events = maps.get(name)
@@ -492,20 +508,20 @@ def compare_scoreboards(trace_path, witness_path, witness_start, drop_times):
             continue
         score = [0, 0]
         players = {}
-        states = [(tuple(score), dict(players))]
+        states = [(tuple(score), dict(players), 1.0)]
         for ev in events:
             if ev[0] == "p":
-                players[ev[1]] = (ev[2], ev[3])
+                players[ev[2]] = (ev[3], ev[4])
             else:
-                score = [ev[1], ev[2]]
-            states.append((tuple(score), dict(players)))
+                score = [ev[2], ev[3]]
+            states.append((tuple(score), dict(players), ev[1]))
         pos = 0
         for b in seen:
             want = (b["score"]["t"], b["score"]["ct"])
             board = {p[0]: (p[1], p[2]) for p in b["players"]}
             j = pos
             while j < len(states):
-                s, pl = states[j]
+                s, pl, _ = states[j]
                 if s == want and all(pl.get(k, (0, 0)) == v for k, v in board.items()):
                     break
                 j += 1
@@ -513,6 +529,13 @@ def compare_scoreboards(trace_path, witness_path, witness_start, drop_times):
                 pos = j
                 matched += 1
                 covered.add(name)
+                if name in map_started and "wall" in b:
+                    held = map_started[name] + (states[j][2] - 1.0) / speed
+                    lag = (b["wall"] - held) * speed  # game seconds, at most: held is a lower bound
+                    lags.append(lag)
+                    if lag < MIN_DELAY - 1.0:
+                        early.append(f"map {name} score {want[0]}:{want[1]} arrived {lag:.1f} game s "
+                                     f"after the game held it")
                 continue
             at = witness_start + b["t"]
             since = max([r for r in resets if r <= at], default=witness_start)
@@ -521,7 +544,7 @@ def compare_scoreboards(trace_path, witness_path, witness_start, drop_times):
                 continue
             # The closest game state with that score, to show what differs.
             diffs = ""
-            for s, pl in states[pos:]:
+            for s, pl, _ in states[pos:]:
                 if s == want:
                     d = [f"slot {k}: {v} vs game {pl.get(k, (0, 0))}" for k, v in sorted(board.items())
                          if pl.get(k, (0, 0)) != v]
@@ -531,7 +554,7 @@ def compare_scoreboards(trace_path, witness_path, witness_start, drop_times):
                           f"no such game state after the previous checkpoint ({diffs or 'score never held'})")
     played = [m for m in order if any(ev[0] == "s" for ev in maps[m])]
     missing = [m for m in played[:-1] if m not in covered]
-    return matched, excused, faults, missing, len(played)
+    return matched, excused, faults + early, missing, len(played), lags
 
 
 def slope_per_hour(points):
@@ -594,6 +617,18 @@ def write_svg(path, rows, warmup_h):
 
 
 def main():
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
+    try:
+        return run()
+    except KeyboardInterrupt:
+        print("\nsoak: interrupted; stopping simhost and the clients", flush=True)
+        for p in CHILDREN:
+            if p.poll() is None:
+                p.kill()
+        return 130
+
+
+def run():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--bin", required=True, help="folder with simhost, spectate, kdem and the plugin")
@@ -656,7 +691,8 @@ def main():
     log(f"{args.game_hours:g} game hours at {args.speed:g}x (about {span / args.speed / 60:.0f} "
         f"minutes), UDP {ports[0]}, TCP {ports[1]}, run folder {args.out}")
     simlog = open(simlog_path, "w")
-    sim = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=simlog, stderr=subprocess.STDOUT, env=env)
+    launched = time.time()
+    sim = spawn(cmd, stdin=subprocess.PIPE, stdout=simlog, stderr=subprocess.STDOUT, env=env)
     started = time.monotonic()
     console_lock = threading.Lock()
 
@@ -690,7 +726,7 @@ def main():
     witness_path = os.path.join(args.out, "witness.jsonl")
     witness_out = open(witness_path, "w")
     witness_start = time.time()
-    witness = subprocess.Popen([args.spectate, "--server", f"127.0.0.1:{ports[0]}", "--json"],
+    witness = spawn([args.spectate, "--server", f"127.0.0.1:{ports[0]}", "--json"],
                                stdin=subprocess.PIPE, stdout=witness_out, stderr=subprocess.DEVNULL)
     drop_times = []
     stop_watch = threading.Event()
@@ -724,11 +760,33 @@ def main():
                      args=(random.Random(args.seed + 7), args, console, stop_console, counters),
                      daemon=True).start()
 
+    map_started = {}
+    log_seen = {"offset": 0, "polled": launched, "rest": ""}
+
+    def watch_maps():  # every loop turn: a map line found now was printed after the last poll
+        now = time.time()
+        try:
+            with open(simlog_path, "rb") as f:
+                f.seek(log_seen["offset"])
+                data = f.read()
+        except OSError:
+            return
+        log_seen["offset"] += len(data)
+        text = log_seen["rest"] + data.decode("utf-8", "replace")
+        lines = text.split("\n")
+        log_seen["rest"] = lines.pop()
+        for line in lines:
+            m = re.match(r"simhost: map (\S+) running", line)
+            if m:
+                map_started.setdefault(m.group(1), log_seen["polled"])
+        log_seen["polled"] = now
+
     rows = []
     print(f"{'game h':>7} {'RSS KiB':>9} {'threads':>7} {'fds':>5} {'demos':>5}", flush=True)
     next_sample = 0.0
     crashed = None
     while True:
+        watch_maps()
         gh = game_hours()
         if sim.poll() is not None:
             crashed = sim.returncode
@@ -798,8 +856,8 @@ def main():
     if not demos:
         failures.add("no demo was recorded")
 
-    matched, excused, faults, missing, played = compare_scoreboards(trace, witness_path,
-                                                                     witness_start, drop_times)
+    matched, excused, faults, missing, played, lags = compare_scoreboards(
+        trace, witness_path, witness_start, drop_times, map_started, args.speed)
     for f in faults[:10]:
         failures.add("spectator state differs from the game's: " + f)
     if missing:
@@ -839,6 +897,11 @@ def main():
     log(f"{len(demos)} demos verified, {bad_demos} rejected")
     log(f"witness scoreboards: {matched} matched the game, {excused} excused by kernel drops, "
         f"{len(faults)} differ; maps with score changes {played}")
+    if lags:
+        lags.sort()
+        log(f"witness scoreboards arrived {lags[0]:.0f} to {lags[-1]:.0f} game s after the game held "
+            f"them (median {lags[len(lags) // 2]:.0f}; the delay was 30 to 300 s, the rest is "
+            f"the encoder's and sender's pace)")
     log("load: " + ", ".join(f"{k} {v}" for k, v in sorted(counters.c.items())))
     if failures.items:
         for f in failures.items:

@@ -129,6 +129,22 @@ TEST_F(Demo, AShortWriteCutsTheFileBackToItsLastWholeRecordAndCloses) {
     EXPECT_EQ(records, 1);
 }
 
+TEST_F(Demo, ACloseAskedWithoutTheLockEndsTheFileBeforeItsNextRecord) {
+    PacketManager m;
+    heartbeat(m);
+    demo.requestClose();  // left from the last map: a new file forgets it
+    ASSERT_EQ(demo.start("de_one"), 0);
+    ASSERT_EQ(demo.write(&m), 0);
+    demo.requestClose();
+    EXPECT_TRUE(demo.recording());  // until the encoder's next record
+    EXPECT_EQ(demo.write(&m), 0);
+    EXPECT_FALSE(demo.recording());
+    EXPECT_FALSE(demo.failed());  // a close asked for is no failure
+    int records = 0;
+    EXPECT_EQ(readDemo(demo.path(), &records), -1);
+    EXPECT_EQ(records, 1);
+}
+
 TEST(DemoReading, FaultsAreFoundWithTheirOffsets) {
     ScratchDir dir;
     std::string good("\x02\x01\x00\x06\x6d\x6d\x4b\x6f\x6d\x6d", 10);

@@ -136,9 +136,10 @@ TEST(SpectateGame, TheRunningStreamsScoreReportsTheScoreboardAFullStatesDoesNot)
     s.chunk(ScorePacketChunk(&score));
     ASSERT_TRUE(s.sendTo(game));
     ASSERT_EQ(scoreboards(game), 1);
+    game.m_events.back().m_wall = 1765200000.25;
     EXPECT_EQ(jsonEvent(game.m_events.back(), 2.0),
-              "{\"t\":2.00,\"type\":\"scoreboard\",\"map\":\"de_kovi\",\"score\":{\"t\":4,\"ct\":1},"
-              "\"players\":[[3,5,2],[9,255,7]]}");
+              "{\"t\":2.00,\"type\":\"scoreboard\",\"wall\":1765200000.250,\"map\":\"de_kovi\","
+              "\"score\":{\"t\":4,\"ct\":1},\"players\":[[3,5,2],[9,255,7]]}");
 
     // A full state sends its score before its players: what it would report is half old.
     game.m_events.clear();

@@ -35,6 +35,7 @@ int DemoRecorder::init(const char* base) {
 
 int DemoRecorder::start(const char* map) {
     close();  // a file left open (a map end that never came) is finished, not leaked
+    m_close_wanted.store(false, std::memory_order_relaxed);
     time_t now = static_cast<time_t>(wallClockSeconds());
     const tm* local = localtime(&now);  // main thread only
     char date[16] = "000000";
@@ -68,6 +69,7 @@ int DemoRecorder::start(const char* map) {
 }
 
 int DemoRecorder::write(const PacketManager* packets) {
+    if (m_file != nullptr && m_close_wanted.exchange(false, std::memory_order_acq_rel)) close();
     if (m_file == nullptr || packets == nullptr) return 0;
     int count = packets->count();
     if (count == 0) return 0;  // a record says at least one packet: nothing to record

@@ -35,6 +35,10 @@ public:
     int write(const PacketManager* packets);
     void close();
     bool recording() const { return m_file != nullptr; }
+    // Any thread, no lock: the next write closes the file instead of writing (start forgets
+    // the request). The game thread asks this while the encoder runs, so that it never waits
+    // for g_mut1 behind a write to a slow disk.
+    void requestClose() { m_close_wanted.store(true, std::memory_order_release); }
 
     // Main thread: true once after a write failure closed the file (the encoder may not log).
     bool failed() { return m_failed.exchange(false, std::memory_order_acq_rel); }
@@ -47,6 +51,7 @@ private:
     char m_path[DEMO_NAME_MAX + 1] = {};
     long m_whole = 0;  // bytes of the file that end on a whole record
     std::atomic<bool> m_failed{false};
+    std::atomic<bool> m_close_wanted{false};
 };
 
 extern DemoRecorder g_demo;

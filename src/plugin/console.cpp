@@ -48,8 +48,12 @@ void setDelay(const char* word) {
 
 void setRecording(const char* word) {
     bool enabled = strcmp(word, "off") != 0;
-    if (!enabled) {
-        g_mut1.lock();  // the encoder writes the demo under the same lock
+    if (!enabled && g_delay_thread.running()) {
+        // The encoder closes it before its next record: waiting here for g_mut1 would hold
+        // the game for as long as a write to a slow disk takes.
+        g_demo.requestClose();
+    } else if (!enabled) {
+        g_mut1.lock();
         g_demo.close();
         g_mut1.unlock();
     }

@@ -20,7 +20,8 @@ std::string vformat(const char* fmt, va_list ap) {
 
 int PrecacheModel(char*) { static int n = 1; return n++; }
 int PrecacheSound(char*) { static int n = 1; return n++; }
-void SetModel(edict_t* e, const char* m) { if (e && m) e->v.model = g_host->allocString(m); }
+// The engine keeps one string per precached model: a model set a million times costs nothing.
+void SetModel(edict_t* e, const char* m) { if (e && m) e->v.model = g_host->modelString(m); }
 int ModelIndex(const char*) { return 1; }
 void SetSize(edict_t*, const float*, const float*) {}
 void SetOrigin(edict_t* e, const float* o) {

@@ -156,6 +156,14 @@ string_t SimHost::allocString(const char* text) {
     return s;
 }
 
+string_t SimHost::modelString(const char* model) {
+    auto it = m_models.find(model);
+    if (it != m_models.end()) return it->second;
+    string_t s = allocString(model);
+    m_models.emplace(model, s);
+    return s;
+}
+
 std::string SimHost::cvarString(const std::string& name) const {
     auto it = m_cvars.find(name);
     return it == m_cvars.end() ? "" : it->second.value;

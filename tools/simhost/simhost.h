@@ -73,6 +73,7 @@ public:
 
     // --- engine services, also used by the simulated game ---
     string_t allocString(const char* text);
+    string_t modelString(const char* model);  // one string per distinct model, kept for good
     edict_t* edict(int index) { return &m_edicts[index]; }
     int edictIndex(const edict_t* e) const { return int(e - m_edicts); }
     globalvars_t* globals() { return &m_globals; }
@@ -130,6 +131,7 @@ public:
     static constexpr int INFO_SIZE = 512;
     std::vector<std::vector<char>> m_info;  // 0: localinfo, 1..maxClients: per client; fixed size
     std::vector<void*> m_loaded_files;
+    std::map<std::string, string_t> m_models;
 
 private:
     template <typename Table, typename Fn, typename... Args>

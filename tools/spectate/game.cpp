@@ -1,5 +1,6 @@
 #include "game.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "stream/chunks.h"
@@ -26,7 +27,7 @@ void SpectatorGame::forget(const char* reason, bool names) {
         m_chat.clear();
         m_announcement = -1;
     }
-    GameEvent e{GameEvent::RESET, reason, {}, {}, 0, "", {}, {}};
+    GameEvent e{GameEvent::RESET, reason, {}, {}, 0, "", {}, {}, 0};
     m_events.push_back(e);
 }
 
@@ -47,16 +48,16 @@ void SpectatorGame::record(PacketChunk* chunk, double now) {
         k.m_headshot = d.m_headshot != 0;
         m_feed.push_back(k);
         if (m_feed.size() > FEED_LINES) m_feed.erase(m_feed.begin());
-        m_events.push_back(GameEvent{GameEvent::KILL, "", k, {}, 0, "", {}, {}});
+        m_events.push_back(GameEvent{GameEvent::KILL, "", k, {}, 0, "", {}, {}, 0});
     } else if (chunk == &m_reader.m_chat) {
         const ChatPacketChunk& c = m_reader.m_chat;
         ChatLine line{c.m_kind, c.m_sender, nameOf(c.m_sender), c.m_received};
         m_chat.push_back(line);
         if (m_chat.size() > CHAT_LINES) m_chat.erase(m_chat.begin());
-        m_events.push_back(GameEvent{GameEvent::CHAT, "", {}, line, 0, "", {}, {}});
+        m_events.push_back(GameEvent{GameEvent::CHAT, "", {}, line, 0, "", {}, {}, 0});
     } else if (chunk == &m_reader.m_msg) {
         m_announcement = m_reader.m_msg.m_code;
-        m_events.push_back(GameEvent{GameEvent::ANNOUNCE, "", {}, {}, m_announcement, "", {}, {}});
+        m_events.push_back(GameEvent{GameEvent::ANNOUNCE, "", {}, {}, m_announcement, "", {}, {}, 0});
     } else if (chunk == &m_reader.m_grenade) {
         const GrenadePacketChunk& g = m_reader.m_grenade;
         GrenadeView& view = m_grenades[g.m_id % GRENADE_SLOTS];
@@ -113,8 +114,9 @@ bool SpectatorGame::receive(const char* data, int length, double now) {
 
 void SpectatorGame::scoreboard() {
     const StateManager::States& s = state();
-    GameEvent e{GameEvent::SCOREBOARD, "", {}, {}, 0, "", {}, {}};
+    GameEvent e{GameEvent::SCOREBOARD, "", {}, {}, 0, "", {}, {}, 0};
     e.m_map = mapName();
+    e.m_wall = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     e.m_score[0] = s.m_score.m_score[1];
     e.m_score[1] = s.m_score.m_score[2];
     for (int slot = 0; slot < MAX_PLAYERS; slot++) {

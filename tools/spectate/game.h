@@ -57,6 +57,7 @@ struct GameEvent {
     std::string m_map;
     int m_score[2] = {};  // T, CT
     std::vector<int> m_board;  // slot, kills, deaths, ...
+    double m_wall = 0;         // SCOREBOARD: when it arrived, seconds since 1970
 };
 
 class SpectatorGame {

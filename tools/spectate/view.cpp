@@ -162,7 +162,7 @@ std::string jsonEvent(const GameEvent& e, double t) {
             return out + format("\"type\":\"announce\",\"code\":%d,\"text\":", e.m_code) +
                    jsonString(announcementText(e.m_code)) + "}";
         case GameEvent::SCOREBOARD: {
-            out += "\"type\":\"scoreboard\",\"map\":" + jsonString(e.m_map);
+            out += format("\"type\":\"scoreboard\",\"wall\":%.3f,\"map\":", e.m_wall) + jsonString(e.m_map);
             out += format(",\"score\":{\"t\":%d,\"ct\":%d},\"players\":[", e.m_score[0], e.m_score[1]);
             for (size_t i = 0; i + 2 < e.m_board.size(); i += 3)
                 out += format("%s[%d,%d,%d]", i ? "," : "", e.m_board[i], e.m_board[i + 1],
