@@ -113,6 +113,7 @@ bool SpectatorGame::receive(const char* data, int length, double now) {
 }
 
 void SpectatorGame::scoreboard() {
+    if (mapName()[0] == '\0') return;  // a map's opening: its name comes in a later element
     const StateManager::States& s = state();
     GameEvent e{GameEvent::SCOREBOARD, "", {}, {}, 0, "", {}, {}, 0};
     e.m_map = mapName();
