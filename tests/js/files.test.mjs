@@ -1,8 +1,8 @@
 // Demo files and live fragments: good, cut and garbage bytes; what the follower fetches next.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { parseDemo } from '../../dist/addons/kovitv/viewer/demo.js';
-import { parseElements, nextStep } from '../../dist/addons/kovitv/viewer/fragments.js';
+import { demoLabel, isDemoPath, parseDemo } from '../../dist/addons/kovitv/viewer/demo.js';
+import { parseElements, nextStep, playStep } from '../../dist/addons/kovitv/viewer/fragments.js';
 import { vectors as v, packet } from './vectors.mjs';
 
 const masked = (bytes) => bytes.map((b) => b ^ 0x6D);
@@ -65,17 +65,37 @@ test('fragment elements carry the fresh flag and plain packets', () => {
     assert.notEqual(parseElements(Uint8Array.from([0, 0])).fault, null);
 });
 
-test('the follower starts at the newest fragment, follows it, and jumps when lost', () => {
+test('the follower starts a fragment before the newest, follows it, and jumps when lost', () => {
     const sync = (fragment) => ({ fragment, elements: 10 });
-    assert.deepEqual(nextStep(null, sync(7), 0), { action: 'start', fragment: 7 });
+    assert.deepEqual(nextStep(null, sync(7), 0), { action: 'start', fragment: 6 });
+    assert.deepEqual(nextStep(null, sync(1), 0), { action: 'start', fragment: 1 });
     assert.deepEqual(nextStep(8, sync(7), 10), { action: 'wait' });
     assert.deepEqual(nextStep(8, sync(8), 4), { action: 'body', fragment: 8 });
     assert.deepEqual(nextStep(8, sync(10), 4), { action: 'body', fragment: 8 });
     // 34 s of game not yet shown: too far behind.
-    assert.deepEqual(nextStep(8, sync(13), 8), { action: 'start', fragment: 13 });
+    assert.deepEqual(nextStep(8, sync(13), 8), { action: 'jump', fragment: 13 });
     // The server restarted: its numbers went back.
     assert.deepEqual(nextStep(8, sync(2), 0), { action: 'start', fragment: 2 });
-    for (const s of [sync(-1), { fragment: 3 }, null, { fragment: '3', elements: 10 }]) {
+    // 0 is the plugin's "nothing complete yet".
+    for (const s of [sync(0), sync(-1), { fragment: 3 }, null, { fragment: '3', elements: 10 }]) {
         assert.deepEqual(nextStep(8, s, 0), { action: 'none' });
+    }
+});
+
+test('playing keeps two elements a second until the queue grows, then speeds up', () => {
+    assert.equal(playStep(0, 4), 500);
+    assert.equal(playStep(10, 4), 500);
+    assert.equal(playStep(20, 4), 125);
+    assert.equal(playStep(1000, 4), 100);
+});
+
+test('the server\'s demo list is shown with month-first folder dates and only its own paths are followed', () => {
+    assert.equal(demoLabel({ path: '/demos/120826/1240_de_kovi.kdem', map: 'de_kovi', date: '120826', time: '1240', bytes: 1234567 }),
+        '2026-12-08 12:40 de_kovi (1.2 MB)');
+    assert.equal(demoLabel({ map: 'de_x', date: '010125', time: '0905', bytes: 999 }), '2025-01-01 09:05 de_x (1 kB)');
+    assert.equal(isDemoPath('/demos/120826/1240_de_kovi.kdem'), true);
+    for (const bad of ['/demos/120826/../../config.ini', 'http://elsewhere/demos/120826/1240_x.kdem',
+        '/demos/1208/1240_x.kdem', '/demos/120826/1240_x.kdem?x', '/demos/120826/1240_a/b.kdem', null]) {
+        assert.equal(isDemoPath(bad), false, String(bad));
     }
 });

@@ -5,6 +5,8 @@
 //              time. Every whole record before the first fault is kept.
 //     fault:   null, or { offset, message } for the first byte that cannot be right
 //   readPackets(bytes, at, count, mask) -> { packets, end } | { fault }   (shared with fragments.js)
+//   demoLabel(entry) -> "2026-12-08 12:40 de_kovi (1.2 MB)" for an entry of the server's list
+//   isDemoPath(path) -> true for a path the server's list may hold, "/demos/MMDDYY/HHMM_map.kdem"
 //
 // File: the format byte 2, then records: a packet count (one byte), and per packet its length
 // (two bytes, big-endian, the two reserved bytes included) and its bytes XORed with 0x6D.
@@ -56,4 +58,18 @@ export function parseDemo(buffer) {
         at = got.end;
     }
     return { records, fault: null };
+}
+
+// The server names its demo folders by the map's start, month first: MMDDYY.
+export function demoLabel(entry) {
+    const d = String(entry.date ?? ''), t = String(entry.time ?? '');
+    const when = /^\d{6}$/.test(d) && /^\d{4}$/.test(t)
+        ? `20${d.slice(4, 6)}-${d.slice(0, 2)}-${d.slice(2, 4)} ${t.slice(0, 2)}:${t.slice(2, 4)}` : `${d} ${t}`;
+    const bytes = Number(entry.bytes);
+    const size = !(bytes >= 0) ? '' : bytes >= 1e6 ? ` (${(bytes / 1e6).toFixed(1)} MB)` : ` (${Math.ceil(bytes / 1e3)} kB)`;
+    return `${when} ${entry.map ?? ''}${size}`;
+}
+
+export function isDemoPath(path) {
+    return typeof path === 'string' && /^\/demos\/\d{6}\/\d{4}_[^/\\?#]+\.kdem$/.test(path);
 }

@@ -3,12 +3,11 @@
 // The plugin cuts the delayed stream into fragments of a fixed number of elements (an element is
 // the packets of one half-second snapshot) and serves, beside the pages:
 //
-//   GET /live/sync     JSON, never cached:
-//                      {"fragment": newest complete fragment number, -1 while there is none,
+//   GET /live/sync     JSON, cached one second at most:
+//                      {"fragment": newest complete fragment number, 0 while there is none,
 //                       "elements": elements per fragment, "delay": seconds behind the game,
-//                       "map": map name, "overview": overview image file name or "",
-//                       "server": server name}
-//                      The image is served from the plugin folder as /overviews/<overview>.
+//                       "map": map name, "overview": the overview image's path in the plugin
+//                       folder ("overviews/<map>.png") or "", "server": server name}
 //   GET /live/N/start  binary, one element: a full state (as a joining spectator would get it)
 //                      holding the game just before the first element of fragment N.
 //   GET /live/N/body   binary, the elements of fragment N in order, two per second of game time.
@@ -19,20 +18,23 @@
 //   1 byte  packet count
 //   per packet: 2 bytes length, big-endian (the packet's two reserved bytes included), then the
 //           packet's bytes, plain (no mask)
-// Fragment numbers grow by one per fragment while the server runs and start again at 0 when it
-// restarts.
+// Fragment numbers count up from 1 while the server runs and start again at 1 when it restarts.
 //
 // Surface:
 //   parseElements(bytes: Uint8Array) -> { elements: [{ fresh, packets }], fault }
-//   nextStep(next, sync, queued) -> { action: 'none'|'wait'|'start'|'body', fragment }
-//   new Follower({ base, fetch, onSync, onElement, onStatus, now, setTimer, clearTimer })
-//       .start() / .stop()
+//   nextStep(next, sync, queued) -> { action: 'none'|'wait'|'start'|'body'|'jump', fragment }
+//   playStep(queued, perFragment) -> milliseconds until the next element is played
+//   new Follower({ base, fetch, onSync, onElement(element, stepMs), onStatus, now, setTimer,
+//                  clearTimer }).start() / .stop()
 
 import { readPackets } from './demo.js';
 
 export const FLAG_FRESH = 0x01;
 export const POLL_MS = 1000;
 export const MAX_LAG_S = 20;  // further behind than this, the follower jumps to the newest fragment
+export const ELEMENT_MS = 500;  // an element is half a second of game
+const FASTEST_MS = 100;
+const NOTICE_MS = 6000;  // how long the note about a jump stays up
 
 export function parseElements(bytes) {
     const elements = [];
@@ -51,19 +53,29 @@ export function parseElements(bytes) {
 }
 
 // What to fetch next. next: the fragment whose body comes next, null before the first start;
-// queued: elements loaded but not yet played.
+// queued: elements loaded but not yet played. A first start takes the fragment before the newest
+// when there is one, so that a poll arriving late never leaves the viewer with nothing to play.
 export function nextStep(next, sync, queued) {
     const newest = sync?.fragment;
     const elements = sync?.elements;
-    if (!Number.isInteger(newest) || newest < 0 || !Number.isInteger(elements) || elements < 1) {
+    if (!Number.isInteger(newest) || newest < 1 || !Number.isInteger(elements) || elements < 1) {
         return { action: 'none' };
     }
-    if (next === null) return { action: 'start', fragment: newest };
+    if (next === null) return { action: 'start', fragment: Math.max(newest - 1, 1) };
     if (newest < next - 1) return { action: 'start', fragment: newest };  // numbers went back: a restart
     const behind = (newest - next + 1) * elements + queued;
-    if (behind / 2 > MAX_LAG_S) return { action: 'start', fragment: newest };
+    if (behind / 2 > MAX_LAG_S) return { action: 'jump', fragment: newest };
     if (next <= newest) return { action: 'body', fragment: next };
     return { action: 'wait' };
+}
+
+// Two elements per second while about two fragments wait; with more, faster with the square of
+// the excess, so a viewer that stalled catches up, and one facing a server whose clock runs fast
+// (simhost's) keeps pace without drifting far behind.
+export function playStep(queued, perFragment) {
+    const calm = 2 * perFragment + 2;
+    if (queued <= calm) return ELEMENT_MS;
+    return Math.max(FASTEST_MS, ELEMENT_MS * (calm / queued) ** 2);
 }
 
 export class Follower {
@@ -82,6 +94,7 @@ export class Follower {
         this.running = false;
         this.timers = [];
         this.dueAt = 0;
+        this.noticeUntil = 0;  // a note about a jump stays up until then
     }
 
     start() {
@@ -104,6 +117,13 @@ export class Follower {
         this.timers.push(t);
     }
 
+    status(text, notice = false) {
+        const now = this.now();
+        if (notice) this.noticeUntil = now + NOTICE_MS;
+        else if (text === '' && now < this.noticeUntil) return;
+        this.onStatus(text);
+    }
+
     async get(path, binary) {
         const response = await this.fetch(this.base + path, { cache: 'no-store' });
         if (!response.ok) {
@@ -116,39 +136,50 @@ export class Follower {
 
     async poll() {
         try {
-            this.sync = await this.get('sync', false);
-            this.onSync(this.sync);
+            const sync = await this.get('sync', false);
+            if (!this.running) return;
+            this.sync = sync;
+            this.onSync(sync);
             await this.pump();
         } catch (error) {
+            if (!this.running) return;
             // Whatever comes back may be a restarted server with fragment numbers of its own:
             // begin again from its newest start rather than trust the old count.
             this.next = null;
-            this.onStatus(error instanceof TypeError  // what fetch throws when nothing answers
+            this.status(error instanceof TypeError  // what fetch throws when nothing answers
                 ? 'No live stream: the server does not answer' : `No live stream: ${error.message}`);
         }
         this.later(() => this.poll(), POLL_MS);
     }
 
     async pump() {
-        for (;;) {
+        while (this.running) {
             const step = nextStep(this.next, this.sync, this.queue.length);
             if (step.action === 'none') {
-                this.onStatus('No live stream: the broadcast has not started yet');
+                this.next = null;
+                const delay = Number.isInteger(this.sync?.delay) ? ` (the game is shown ${this.sync.delay} s after it is played)` : '';
+                this.status(`No live stream yet: the server has no broadcast to show${delay}`);
                 return;
             }
             if (step.action === 'wait') return;
             try {
-                if (step.action === 'start') {
+                if (step.action === 'body') {
+                    const body = this.elements(await this.get(`${step.fragment}/body`, true));
+                    if (!this.running) return;
+                    this.queue.push(...body);
+                } else {
                     const start = this.elements(await this.get(`${step.fragment}/start`, true));
                     const body = this.elements(await this.get(`${step.fragment}/body`, true));
+                    if (!this.running) return;
                     for (const e of start) e.fresh = true;  // a jump: nothing shown before counts
                     this.queue = [...start, ...body];
                     this.dueAt = 0;
-                } else {
-                    this.queue.push(...this.elements(await this.get(`${step.fragment}/body`, true)));
+                    if (step.action === 'jump') {
+                        this.status('This browser fell behind the broadcast: skipped ahead to the newest moment', true);
+                    }
                 }
                 this.next = step.fragment + 1;
-                this.onStatus('');
+                this.status('');
             } catch (error) {
                 if (error.status !== 404) throw error;
                 this.next = null;  // that fragment is gone (or never came): start over at the newest
@@ -163,14 +194,14 @@ export class Follower {
         return got.elements;
     }
 
-    // Two elements per second; a quarter faster while more than two fragments wait, so a viewer
-    // that stalled catches up instead of staying behind.
+    // Plays what is due; a timer that fired late (a background tab) plays the elements it owes
+    // at once, up to a fragment's worth, rather than drift behind.
     play() {
         const now = this.now();
-        const perFragment = this.sync?.elements ?? 20;
-        const step = this.queue.length > 2 * perFragment ? 400 : 500;
-        if (this.queue.length > 0 && now >= this.dueAt) {
-            this.onElement(this.queue.shift());
+        const perFragment = this.sync?.elements ?? 4;
+        for (let owed = 0; owed < Math.max(perFragment, 1) && this.queue.length > 0 && now >= this.dueAt; owed++) {
+            const step = playStep(this.queue.length, perFragment);
+            this.onElement(this.queue.shift(), step);
             this.dueAt = (this.dueAt < now - step ? now : this.dueAt) + step;
         }
         this.later(() => this.play(), 50);

@@ -1,7 +1,9 @@
-// The viewer page: live mode (the broadcast over /live/) or demo mode (a file from the disk or
-// ?demo=URL, with &t=SECONDS to start there), one map canvas, the panels and, for demos, the controls and the timeline.
+// The viewer page: live mode (the broadcast over /live/) or demo mode (a recorded demo picked
+// from the server's list, a file from the disk, or ?demo=URL with &t=SECONDS to start there), one
+// map canvas, the panels and, for demos, the controls and the timeline. The first frame that
+// shows a game is marked as "kovitv-first-frame" in the page's performance timeline.
 
-import { parseDemo } from './demo.js';
+import { demoLabel, isDemoPath, parseDemo } from './demo.js';
 import { Follower } from './fragments.js';
 import { renderPanels } from './panels.js';
 import { DemoPlayer } from './player.js';
@@ -13,31 +15,37 @@ const view = new MapView($('map'));
 const panels = { score: $('score'), clock: $('clock'), teams: $('teams'), feed: $('feed'), chat: $('chat') };
 const PANEL_MS = 250;  // the text is rebuilt at most this often
 
-let live = null;  // { follower, state, time, at, sync }
+let live = null;  // { follower, state, time, at, step, sync }
 let demo = null;  // DemoPlayer
 let lastFrame = performance.now();
 let lastPanels = 0;
+let firstFrame = false;
 
 function status(text) { $('status').textContent = text; }
 
-// Overview pictures by file name; null while loading or when there is none.
+// Overview pictures by map name; null while loading or when there is none. Live, the sync names
+// the picture; for a demo the kinds the plugin looks for are tried in its order.
+const OVERVIEW_KINDS = ['png', 'jpg', 'gif', 'bmp'];
 const overviews = new Map();
-function overview(file) {
-    if (!file) return null;
-    if (!overviews.has(file)) {
+const inFolder = (path) => `../${path.split('/').map(encodeURIComponent).join('/')}`;
+function overview(map, paths) {
+    const key = `${map}\n${paths.join('\n')}`;
+    if (!overviews.has(key)) {
+        overviews.set(key, null);
         const image = new Image();
-        overviews.set(file, null);
-        image.onload = () => overviews.set(file, image);
-        image.src = `../overviews/${encodeURIComponent(file)}`;
+        let tried = 0;
+        image.onload = () => overviews.set(key, image);
+        image.onerror = () => { if (++tried < paths.length) image.src = inFolder(paths[tried]); };
+        if (paths.length > 0) image.src = inFolder(paths[0]);
     }
-    return overviews.get(file);
+    return overviews.get(key);
 }
 
 function overviewFor(state) {
     const name = state.map?.name;
-    if (!name) return null;
-    if (live?.sync?.map === name) return overview(live.sync.overview);
-    return overview(`${name}.bmp`);
+    if (!name || /[/\\]/.test(name)) return null;
+    if (live) return live.sync?.map === name && live.sync.overview ? overview(name, [live.sync.overview]) : null;
+    return overview(name, OVERVIEW_KINDS.map((kind) => `overviews/${name}.${kind}`));
 }
 
 function stop() {
@@ -49,22 +57,30 @@ function stop() {
     $('live').classList.remove('active');
 }
 
+// The address says what is shown, so a reload or a shared link shows it again.
+function remember(query) {
+    history.replaceState(null, '', query ? `?${query}` : location.pathname);
+}
+
 function startLive() {
     stop();
+    remember('');
+    $('demos').value = '';
     $('live').classList.add('active');
     $('source').textContent = 'live broadcast';
     status('Connecting to the live stream');
     const state = new GameState();
-    live = { state, time: 0, at: performance.now(), sync: null };
+    live = { state, time: 0, at: performance.now(), step: 500, sync: null };
     live.follower = new Follower({
         onSync: (sync) => {
             live.sync = sync;
             $('source').textContent = `live: ${sync.server || 'server'}, ${sync.delay} s behind the game`;
         },
         onStatus: status,
-        onElement: (element) => {
+        onElement: (element, step) => {
             live.time += 0.5;
             live.at = performance.now();
+            live.step = step;
             const faults = live.state.applyElement(element.packets, live.time, element.fresh);
             if (faults.truncated || faults.invalid) status('Some of the stream arrived damaged');
         },
@@ -91,8 +107,9 @@ function startDemo(buffer, name, at = 0) {
 
 async function loadDemoUrl(url, at) {
     status(`Loading ${url}`);
+    remember(`demo=${encodeURIComponent(url)}${at ? `&t=${at}` : ''}`);
     try {
-        const response = await fetch(url);
+        const response = await fetch(url, { cache: 'no-store' });  // a demo being recorded grows
         if (!response.ok) throw new Error(`HTTP ${response.status}`);
         startDemo(await response.arrayBuffer(), url, at);
     } catch (error) {
@@ -139,10 +156,14 @@ function frame(now) {
         drawTimeline();
     } else if (live) {
         state = live.state;
-        time = live.time + Math.min((now - live.at) / 1000, 0.5);
+        time = live.time + 0.5 * Math.min((now - live.at) / live.step, 1);
     }
     if (state) {
         view.draw(state, time, overviewFor(state));
+        if (!firstFrame && state.players.some((p) => state.present(p.slot))) {
+            firstFrame = true;
+            performance.mark('kovitv-first-frame');
+        }
         if (now - lastPanels > PANEL_MS) {
             renderPanels(panels, state, time);
             lastPanels = now;
@@ -165,10 +186,37 @@ function markerAt(event) {
     return near.map((m) => `${clock(m.record / 2)} ${m.text}`).join('\n') || clock(record / 2);
 }
 
+// The server's recorded demos, newest first; the picker stays hidden where there is no list.
+let listedAt = -Infinity;
+async function listDemos() {
+    if (performance.now() - listedAt < 5000) return;
+    listedAt = performance.now();
+    try {
+        const response = await fetch('../demos/', { cache: 'no-store' });
+        if (!response.ok) throw new Error(`HTTP ${response.status}`);
+        const demos = ((await response.json()).demos ?? []).filter((d) => isDemoPath(d?.path));
+        const chosen = $('demos').value;
+        const none = new Option(demos.length ? 'choose a recorded map' : 'none recorded yet', '');
+        $('demos').replaceChildren(none, ...demos.map((d) => new Option(demoLabel(d), d.path)));
+        $('demos').value = demos.some((d) => d.path === chosen) ? chosen : '';
+        $('recorded').hidden = false;
+    } catch {
+        $('recorded').hidden = true;
+    }
+}
+
 $('live').addEventListener('click', startLive);
+$('demos').addEventListener('focus', listDemos);
+$('demos').addEventListener('change', () => {
+    const path = $('demos').value;
+    if (path) loadDemoUrl(path, 0);
+});
 $('file').addEventListener('change', async () => {
     const file = $('file').files[0];
-    if (file) startDemo(await file.arrayBuffer(), file.name);
+    if (!file) return;
+    remember('');
+    $('demos').value = '';
+    startDemo(await file.arrayBuffer(), file.name);
 });
 $('play').addEventListener('click', () => {
     if (!demo) return;
@@ -195,6 +243,7 @@ document.addEventListener('keydown', (event) => {
 // ?demo=URL&t=SECONDS opens a demo at that moment of game time.
 const query = new URLSearchParams(location.search);
 const named = query.get('demo');
+listDemos().then(() => { if (named && isDemoPath(named)) $('demos').value = named; });
 if (named) loadDemoUrl(named, Number(query.get('t')) || 0);
 else startLive();
 requestAnimationFrame(frame);

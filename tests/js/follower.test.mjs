@@ -1,0 +1,112 @@
+// The live follower against a simulated plugin: fragments appear on the server's clock, the
+// network stalls, the server restarts. Every body element carries its running number in a clock
+// chunk, so what the follower plays can be checked for gaps and repeats.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { Follower } from '../../dist/addons/kovitv/viewer/fragments.js';
+import { decodePacket } from '../../dist/addons/kovitv/viewer/stream.js';
+
+const PER_FRAGMENT = 4;
+
+function element(flags, seconds) {
+    const packet = [0, 0, 41, (seconds >> 8) & 0xFF, seconds & 0xFF];
+    return [flags, 1, 0, packet.length, ...packet];
+}
+
+// A plugin whose stream runs `speed` times real time; `epoch` tells restarted servers apart.
+class FakeServer {
+    constructor(speed) {
+        this.speed = speed;
+        this.down = false;
+        this.restart(0);
+    }
+    restart(now) {
+        this.began = now;
+        this.epoch = (this.epoch ?? 0) + 1;
+    }
+    newest(now) { return Math.floor(((now - this.began) / 1000) * this.speed * 2 / PER_FRAGMENT); }
+    number(n, i) { return this.epoch * 1000 + (n - 1) * PER_FRAGMENT + i; }
+    respond(path, now) {
+        if (this.down) return Promise.reject(new TypeError('fetch failed'));
+        const newest = this.newest(now);
+        const reply = (status, body) => Promise.resolve({
+            ok: status === 200, status,
+            json: async () => body,
+            arrayBuffer: async () => Uint8Array.from(body).buffer,
+        });
+        if (path === 'sync') return reply(200, { fragment: newest, elements: PER_FRAGMENT, delay: 30, map: 'de_kovi', overview: '', server: 's' });
+        const [, n, part] = path.match(/^(\d+)\/(start|body)$/);
+        const k = Number(n);
+        if (k < 1 || k > newest || k <= newest - 30) return reply(404, []);
+        if (part === 'start') return reply(200, element(0, 30000 + k));
+        return reply(200, Array.from({ length: PER_FRAGMENT }, (_, i) => element(0, this.number(k, i))).flat());
+    }
+}
+
+// Runs the follower on a fake clock for `ms`, calling `during(now)` every simulated 50 ms.
+async function run(server, ms, during = () => {}) {
+    let now = 0;
+    let timers = [];
+    const played = [];
+    const statuses = [];
+    const follower = new Follower({
+        base: '',
+        fetch: (path) => server.respond(path, now),
+        now: () => now,
+        setTimer: (f, after) => { const t = { at: now + after, f }; timers.push(t); return t; },
+        clearTimer: (t) => { timers = timers.filter((x) => x !== t); },
+        onElement: (e) => played.push({ at: now, fresh: e.fresh,
+            seconds: decodePacket(e.packets[0]).chunks[0].seconds }),
+        onStatus: (text) => statuses.push({ at: now, text }),
+    });
+    follower.start();
+    for (; now < ms; now += 10) {
+        during(now);
+        for (const t of timers.filter((x) => x.at <= now)) {
+            timers = timers.filter((x) => x !== t);
+            t.f();
+        }
+        for (let i = 0; i < 5; i++) await Promise.resolve();
+    }
+    follower.stop();
+    return { played, statuses };
+}
+
+// Body elements after the last fresh one, checked to follow on from each other.
+function contiguousSince(played, from) {
+    const body = played.filter((p) => p.at >= from && p.seconds < 30000);
+    for (let i = 1; i < body.length; i++) {
+        assert.equal(body[i].seconds, body[i - 1].seconds + 1, `gap or repeat at ${body[i].at} ms`);
+    }
+    return body;
+}
+
+test('the follower plays every element once, at the pace of a server at real time or twice it', async () => {
+    for (const speed of [1, 2]) {
+        const server = new FakeServer(speed);
+        const { played } = await run(server, 60000);
+        assert.equal(played.filter((p) => p.fresh).length, 1, `speed ${speed}: started over`);
+        const body = contiguousSince(played, 0);
+        // Still close to the newest at the end: less than 12 s of game (the jump comes at 20).
+        const behind = server.newest(60000) * PER_FRAGMENT - (body[body.length - 1].seconds - 1000);
+        assert.ok(behind < 24, `speed ${speed}: ${behind} elements behind`);
+    }
+});
+
+test('after a stall or a server restart the follower starts over near the newest fragment', async () => {
+    const stalled = new FakeServer(1);
+    const { played, statuses } = await run(stalled, 70000, (now) => { stalled.down = now > 20000 && now < 45000; });
+    assert.ok(statuses.some((s) => s.at > 20000 && /does not answer/.test(s.text)));
+    const again = played.filter((p) => p.fresh && p.at > 45000);
+    assert.equal(again.length, 1);
+    const resumed = contiguousSince(played, again[0].at);
+    assert.ok(resumed[0].seconds - 1000 >= (stalled.newest(45000) - 2) * PER_FRAGMENT, 'resumed from old fragments');
+
+    const restarted = new FakeServer(1);
+    const after = await run(restarted, 50000, (now) => { if (now === 30000) restarted.restart(now); });
+    const fresh = after.played.filter((p) => p.fresh);
+    assert.equal(fresh.length, 2);
+    const second = contiguousSince(after.played, fresh[1].at);
+    assert.ok(second.length > 0 && second.every((p) => p.seconds >= 2000), 'played the old server after its restart');
+    assert.ok(after.statuses.some((s) => s.at >= 30000 && /No live stream yet/.test(s.text)));
+});
