@@ -34,6 +34,10 @@ const char* kUsage =
     "                       when the map cycle starts over). 0: no limit (default)\n"
     "  --trace FILE         write one JSON line per match event (joins, leaves, teams, names,\n"
     "                       spawns, kills, chat, radio, rounds, bomb, grenades) with game time\n"
+    "  --overview-dir DIR   folder under --game where each map gets an overview of the match's\n"
+    "                       map (overviews/<map>.txt and .bmp) unless it has them (default\n"
+    "                       addons/kovitv, the plugin folder)\n"
+    "  --no-overview        write no overview files\n"
     "  --cvar NAME=VALUE    set a server variable before loading (e.g. net_address=1.2.3.4:27015)\n"
     "  --localinfo KEY=VAL  set a server local information key (e.g. kovitvcfg=my.ini)\n"
     "  --exec CMD           run a console command after the first map starts; \"@T CMD\" runs it\n"
@@ -102,6 +106,8 @@ int main(int argc, char** argv) {
             options.quiet_messages = false;
         } else if (arg == "--hook-times") {
             options.hook_times = true;
+        } else if (arg == "--no-overview") {
+            match_options.overview_dir.clear();
         } else if (!value(&v)) {
             return usageError(arg.rfind("--", 0) == 0 ? "option " + arg + " needs a value"
                                                       : "unexpected argument " + arg);
@@ -135,6 +141,8 @@ int main(int argc, char** argv) {
             if (match_options.rounds_per_map < 0) return usageError("--match-length must be 0 or more");
         } else if (arg == "--trace") {
             match_options.trace_path = v;
+        } else if (arg == "--overview-dir") {
+            match_options.overview_dir = v;
         } else if (arg == "--cvar" && splitPair(v, &key, &val)) {
             options.cvars[key] = val;
         } else if (arg == "--localinfo" && splitPair(v, &key, &val)) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "overview.h"
 #include "simhost.h"
 #include "weapons.h"
 
@@ -105,6 +106,10 @@ int Match::teamCount(int team) const {
 
 void Match::worldSpawn() {
     Game::worldSpawn();
+    std::string why;
+    if (!m_options.overview_dir.empty() &&
+        !writeOverviewFiles(m_host.options().gamedir, m_options.overview_dir, m_host.mapName(), &why))
+        m_host.print("simhost: no overview for " + m_host.mapName() + ": " + why + "\n");
     m_host.edict(0)->v.classname = str("worldspawn");
     resetMapState();
     m_trace.line(now(), "map").text("map", m_host.mapName().c_str());

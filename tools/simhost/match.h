@@ -34,6 +34,9 @@ struct MatchOptions {
     uint64_t seed = 1;
     int rounds_per_map = 0;  // 0: no limit
     std::string trace_path;  // empty: no trace
+    // Under the game folder: where each map gets the overview of the match's map, when it has
+    // none (overview.h); empty: nowhere.
+    std::string overview_dir = "addons/kovitv";
 };
 
 class Match : public Game {
