@@ -3,7 +3,8 @@
 # scripted match with the plugin from the default plugin folder (dist/addons/kovitv), recording a
 # demo, and spectate watches the delayed stream live in this terminal.
 #
-#   ./run.sh              simhost in the background, spectate's live view in front (q quits)
+#   ./run.sh              simhost in the background, spectate's live view in front (q quits);
+#                         the browser viewer's address is printed first
 #   ./run.sh --console    simhost's console instead: type "kovitv", "kovitv delay 45",
 #                         "changelevel de_other", "quit"; extra arguments go to simhost
 #
@@ -28,11 +29,21 @@ sed -i 's/^#* *record_demos .*/record_demos on/' "$game/addons/kovitv/config.ini
 udp_port=$(sed -n 's/^udp_port \([0-9]*\).*/\1/p' "$game/addons/kovitv/config.ini")
 udp_port=${udp_port:-52001}
 
-args=(--game "$game" --cvar "net_address=127.0.0.1:27015" --map de_kovi --map de_kovi_b
+tcp_port=27015
+viewer="http://127.0.0.1:$tcp_port/viewer/index.html"
+args=(--game "$game" --cvar "net_address=127.0.0.1:$tcp_port" --map de_kovi --map de_kovi_b
       --map-time 600 --speed "${SPEED:-2}")
+
+show_viewer() {
+    echo "run.sh: ------------------------------------------------------------------"
+    echo "run.sh:   Watch in a browser:  $viewer"
+    echo "run.sh:   (live, delayed as configured; recorded maps under \"Recorded\")"
+    echo "run.sh: ------------------------------------------------------------------"
+}
 
 if [ "${1:-}" = "--console" ]; then
     shift
+    show_viewer
     echo "run.sh: simhost is running; type \"kovitv\" for the plugin's status, \"quit\" to stop."
     exec build/release/simhost "${args[@]}" --exec kovitv "$@"
 fi
@@ -60,10 +71,13 @@ finish() {
 trap finish EXIT
 
 if [ -t 0 ] && [ -t 1 ]; then
+    show_viewer
     echo "run.sh: the match has started; the stream arrives after the delay (about 15 s)."
-    sleep 1
+    echo "run.sh: the terminal view follows in a moment (q quits, which also stops the server)."
+    sleep 4
     build/release/spectate --server "127.0.0.1:$udp_port" || true
 else
+    show_viewer
     echo "run.sh: no terminal: watching 20 seconds of the stream as JSON lines"
     build/release/spectate --server "127.0.0.1:$udp_port" --json --duration 20 >"$run/spectate.jsonl" || true
     echo "run.sh: spectate received $(grep -c '"state"' "$run/spectate.jsonl" || true) states," \
