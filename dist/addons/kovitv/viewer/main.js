@@ -1,5 +1,5 @@
 // The viewer page: live mode (the broadcast over /live/) or demo mode (a recorded demo picked
-// from the server's list, a file from the disk, or ?demo=URL with &t=SECONDS to start there), one
+// from the server's list, a file from the disk, or #demo=URL with &t=SECONDS to start there), one
 // map canvas, the panels and, for demos, the controls and the timeline. The first frame that
 // shows a game is marked as "kovitv-first-frame" in the page's performance timeline.
 
@@ -57,9 +57,11 @@ function stop() {
     $('live').classList.remove('active');
 }
 
-// The address says what is shown, so a reload or a shared link shows it again.
-function remember(query) {
-    history.replaceState(null, '', query ? `?${query}` : location.pathname);
+// The address says what is shown, so a reload or a shared link shows it again. It goes after
+// '#', which browsers never send: the plugin refuses requests whose query holds '=', '&', '%'
+// or "..".
+function remember(hash) {
+    history.replaceState(null, '', `${location.pathname}${hash ? `#${hash}` : ''}`);
 }
 
 function startLive() {
@@ -160,7 +162,7 @@ function frame(now) {
     }
     if (state) {
         view.draw(state, time, overviewFor(state));
-        if (!firstFrame && state.players.some((p) => state.present(p.slot))) {
+        if (!firstFrame && state.map) {  // drawn from the stream, not an empty start
             firstFrame = true;
             performance.mark('kovitv-first-frame');
         }
@@ -240,10 +242,29 @@ document.addEventListener('keydown', (event) => {
     }
 });
 
-// ?demo=URL&t=SECONDS opens a demo at that moment of game time.
-const query = new URLSearchParams(location.search);
-const named = query.get('demo');
-listDemos().then(() => { if (named && isDemoPath(named)) $('demos').value = named; });
-if (named) loadDemoUrl(named, Number(query.get('t')) || 0);
-else startLive();
+// #demo=URL&t=SECONDS opens a demo at that moment of game time; so does ?demo=URL&t=SECONDS from
+// servers other than the plugin.
+function named() {
+    const hash = new URLSearchParams(location.hash.slice(1));
+    const query = new URLSearchParams(location.search);
+    const from = hash.has('demo') ? hash : query;
+    return { url: from.get('demo'), at: Number(from.get('t')) || 0 };
+}
+
+// The list's entry for a demo named by any URL that leads to it.
+function listed(url) {
+    const target = new URL(url, location.href).href;
+    return [...$('demos').options].find((o) => o.value && new URL(o.value, location.href).href === target);
+}
+
+function openNamed() {
+    const { url, at } = named();
+    if (url) loadDemoUrl(url, at);
+    else startLive();
+    return url;
+}
+
+window.addEventListener('hashchange', openNamed);
+const first = openNamed();
+listDemos().then(() => { if (first) $('demos').value = listed(first)?.value ?? ''; });
 requestAnimationFrame(frame);
