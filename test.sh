@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the three targets and runs every test: the browser viewer's JavaScript under node, the
 # native build under AddressSanitizer and UndefinedBehaviorSanitizer, a short soak of hostile play
-# (scripts/soak.sh --short), the web parsers under
-# libFuzzer, the start page in headless Chromium, the concurrency tests under ThreadSanitizer, the
+# (scripts/soak.sh --short), the web parsers under libFuzzer, the start page and the browser
+# viewer (live and a demo) in headless Chromium, the concurrency tests under ThreadSanitizer, the
 # i386 build (the library real servers load) with its tests, and the Windows DLL's exports.
 # Installs what is missing first (Debian packages; needs root). Exit status 0 only when all pass.
 set -uo pipefail
@@ -53,6 +53,9 @@ scripts/fuzz.sh 20 || fail "fuzz targets"
 
 step "headless Chromium loads the start page from the plugin"
 scripts/browser-check.sh build/asan || fail "browser check"
+
+step "the browser viewer in headless Chromium, live and a recorded demo, against the plugin in simhost"
+scripts/viewer-check.sh build/asan || fail "viewer check"
 
 step "native build, ThreadSanitizer: concurrency tests"
 if build build/tsan -DKOVITV_TSAN=ON; then

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The browser viewer in headless Chromium (Debian's, driven by puppeteer-core) against the plugin
+# in simhost: the live broadcast shows the scripted match's players with the names, teams and
+# scores of simhost's trace, follows a map change, and a recorded demo plays and seeks. Prints
+# the time from page load to the first drawn frame; screenshots go to build/artefacts/.
+#
+#   scripts/viewer-check.sh [build folder holding simhost and the plugin, default build/asan]
+# Installs chromium, node and npm when missing (Debian packages, as root) and puppeteer-core into
+# tests/browser/node_modules. Exit status 0 only when every check passed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+. scripts/setup.sh
+build=${1:-build/asan}
+artefacts=build/artefacts
+speed=2  # as run.sh: the 30-second delay passes in 15 s
+
+if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0; fi
+[ -x "$build/simhost" ] || { echo "viewer-check: no simhost in $build (build it first)"; exit 1; }
+need=()
+command -v chromium >/dev/null || need+=(chromium)
+command -v node >/dev/null || need+=(nodejs)
+command -v npm >/dev/null || need+=(npm)
+kovitv_install "${need[@]}" || { echo "viewer-check: cannot install ${need[*]}"; exit 1; }
+if [ ! -f tests/browser/node_modules/puppeteer-core/package.json ] ||
+   [ tests/browser/package-lock.json -nt tests/browser/node_modules/.package-lock.json ]; then
+    echo "viewer-check: installing puppeteer-core (npm ci in tests/browser)"
+    (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error >/dev/null) \
+        || { echo "viewer-check: npm ci failed in tests/browser"; exit 1; }
+fi
+
+free_port() {  # free_port tcp|udp: a port on 127.0.0.1 that was free a moment ago
+    python3 -c "import socket,sys; s=socket.socket(socket.AF_INET, socket.SOCK_STREAM if sys.argv[1]=='tcp' else socket.SOCK_DGRAM); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])" "$1"
+}
+
+game=$(mktemp -d /tmp/kovitv-viewer-XXXXXX)
+sim_pid=
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    rm -rf "$game"
+}
+trap cleanup EXIT
+
+tcp_port=$(free_port tcp)
+udp_port=$(free_port udp)
+mkdir -p "$game/addons" "$artefacts"
+cp -r dist/addons/kovitv "$game/addons/"
+printf '\nudp_port %s\nrecord_demos on\n' "$udp_port" >> "$game/addons/kovitv/config.ini"
+delay=$(sed -n 's/^delay \([0-9]*\).*/\1/p' "$game/addons/kovitv/config.ini" | tail -1)
+
+started=$(date +%s%3N)
+"$build/simhost" --game "$game" --cvar "net_address=127.0.0.1:$tcp_port" \
+    --cvar "hostname=Viewer Check Arena" --no-stdin --speed "$speed" --duration 600 \
+    --match-length 2 --map de_kovi --map de_kovi_b --trace "$game/trace.jsonl" \
+    > "$game/simhost.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+    curl -s -o /dev/null --max-time 2 "http://127.0.0.1:$tcp_port/" && break
+    sleep 0.2
+done
+
+node tests/browser/viewer.mjs --base "http://127.0.0.1:$tcp_port" --trace "$game/trace.jsonl" \
+    --started "$started" --speed "$speed" --delay "${delay:-30}" --artefacts "$artefacts"
+failed=$?
+echo "viewer-check: screenshots in $artefacts/viewer-*.png ($(( ($(date +%s%3N) - started) / 1000 )) s in all)"
+if [ $failed -ne 0 ]; then
+    echo "--- simhost"; tail -20 "$game/simhost.log"
+fi
+exit $failed
