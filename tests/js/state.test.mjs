@@ -58,3 +58,14 @@ test('grenades stay until shortly after they explode; copies are independent', (
     assert.equal(s.players[3].name, '');
     assert.equal(typeof copy.present, 'function');
 });
+
+test('a planted bomb is defused when the counter-terrorists win the round, and the next bomb starts clean', () => {
+    const planted = [40, 0, 100, 0xFF, 0x9C, 2];
+    const s = new GameState();
+    s.applyElement([packet(planted, [34, 1, 0, 0])], 0);  // terrorists win: not a defuse
+    assert.equal(s.bomb.defused, undefined);
+    s.applyElement([packet(planted, [34, 0, 0, 0])], 0.5);
+    assert.deepEqual(s.bomb, { x: 100, y: -100, state: 2, defused: true });
+    s.applyElement([packet([40, 0, 0, 0, 0, 0], [34, 0, 0, 0])], 1);  // picked up, then a CT win
+    assert.deepEqual(s.bomb, { x: 0, y: 0, state: 0 });
+});

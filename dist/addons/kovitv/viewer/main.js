@@ -12,7 +12,8 @@ import { MapView } from './view.js';
 
 const $ = (id) => document.getElementById(id);
 const view = new MapView($('map'));
-const panels = { score: $('score'), clock: $('clock'), teams: $('teams'), feed: $('feed'), chat: $('chat') };
+const panels = { score: $('score'), clock: $('clock'), bomb: $('bomb'), teams: $('teams'), feed: $('feed'),
+    chat: $('chat') };
 const PANEL_MS = 250;  // the text is rebuilt at most this often
 
 let live = null;  // { follower, state, time, at, step, sync }

@@ -1,10 +1,11 @@
 // The text beside the map: scores and round clock, the players of each team, kill feed and chat.
 //
-//   renderPanels(elements: { score, clock, teams, feed, chat }, state, time)
+//   renderPanels(elements: { score, clock, bomb, teams, feed, chat }, state, time)
 //   clockText(state, time) -> "1:55", "round over" or ""
+//   bombText(state) -> "C4 carried by NAME", "C4 dropped", "C4 planted", "C4 defused" or ""
 //   weaponName(id) -> the game's weapon name for a weapon number
 
-import { ICON_C4, ICON_DEFUSER, STATE_ALIVE } from './state.js';
+import { BOMB_CARRIED, BOMB_DROPPED, BOMB_PLANTED, ICON_C4, ICON_DEFUSER, STATE_ALIVE } from './state.js';
 
 const WEAPONS = ['', 'p228', 'shield', 'scout', 'hegrenade', 'xm1014', 'c4', 'mac10', 'aug',
     'smokegrenade', 'elite', 'fiveseven', 'ump45', 'sg550', 'galil', 'famas', 'usp', 'glock18',
@@ -22,6 +23,16 @@ export function clockText(state, time) {
     if (c.seconds < 0) return 'round over';
     const left = Math.max(0, Math.ceil(c.seconds - Math.max(0, time - c.time)));
     return `${Math.floor(left / 60)}:${String(left % 60).padStart(2, '0')}`;
+}
+
+export function bombText(state) {
+    const b = state.bomb;
+    if (b?.defused) return 'C4 defused';
+    if (b?.state === BOMB_PLANTED) return 'C4 planted';
+    if (b?.state === BOMB_DROPPED) return 'C4 dropped';
+    const carrier = state.players.find((p) => state.present(p.slot) && (p.icons & ICON_C4));
+    if (carrier && (!b || b.state === BOMB_CARRIED)) return `C4 carried by ${carrier.name}`;
+    return '';
 }
 
 function el(tag, className, text) {
@@ -55,6 +66,7 @@ function teamTable(state, team, title, score) {
 export function renderPanels(elements, state, time) {
     elements.score.textContent = `${state.map?.name || 'no map yet'}   T ${state.score.t} : ${state.score.ct} CT`;
     elements.clock.textContent = clockText(state, time);
+    if (elements.bomb) elements.bomb.textContent = bombText(state);
     elements.teams.replaceChildren(teamTable(state, 1, 'Terrorists', state.score.t),
         teamTable(state, 2, 'Counter-Terrorists', state.score.ct));
 

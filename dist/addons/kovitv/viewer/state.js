@@ -27,6 +27,7 @@ export const ICON_DEFUSER = 0x08;
 export const GRENADE_EXPLODED = 5;
 export const BOMB_CARRIED = 0, BOMB_DROPPED = 1, BOMB_PLANTED = 2;
 
+export const RADIO_CT_WIN = 0;
 export const RADIO_TEXT = { 0: 'Counter-Terrorists win', 1: 'Terrorists win', 2: 'Bomb planted', 4: 'Round draw' };
 
 function emptyPlayer(slot) {
@@ -51,7 +52,7 @@ export class GameState {
         this.players = Array.from({ length: MAX_PLAYERS }, (_, slot) => emptyPlayer(slot));
         this.map = null;  // { name, zoom, rotated, originX, originY } once a map chunk came
         this.score = { t: 0, ct: 0 };
-        this.bomb = null;  // { x, y, state }
+        this.bomb = null;  // { x, y, state, defused }
         this.clock = null;  // { seconds, time }
         this.feed = [];
         this.chat = [];  // chat lines and radio announcements, oldest first
@@ -113,6 +114,9 @@ export class GameState {
                     team: this.teamOf(chunk.sender), text: chunk.text }, CHAT_LINES);
                 return;
             case 'radio':
+                // The stream has no defuse of its own: a planted bomb and the counter-
+                // terrorists winning the round can only mean it was defused.
+                if (chunk.code === RADIO_CT_WIN && this.bomb?.state === BOMB_PLANTED) this.bomb = { ...this.bomb, defused: true };
                 pushBounded(this.chat, { time, radio: chunk.code,
                     text: RADIO_TEXT[chunk.code] ?? `radio ${chunk.code}` }, CHAT_LINES);
                 return;

@@ -157,9 +157,10 @@ export class MapView {
         const ctx = this.ctx;
         const { u, v } = at(b.x, b.y);
         const planted = b.state === BOMB_PLANTED;
-        ctx.fillStyle = planted ? (Math.floor(time * 2) % 2 ? '#ff2020' : '#801010') : '#ff9a20';
+        if (b.defused) ctx.fillStyle = '#40c040';
+        else ctx.fillStyle = planted ? (Math.floor(time * 2) % 2 ? '#ff2020' : '#801010') : '#ff9a20';
         ctx.fillRect(u - 6, v - 6, 12, 12);
-        this.label(planted ? 'C4 planted' : 'C4', u, v - 9, '#ffcc66');
+        this.label(b.defused ? 'C4 defused' : planted ? 'C4 planted' : 'C4', u, v - 9, '#ffcc66');
     }
 
     drawGrenade(g, time, at) {
