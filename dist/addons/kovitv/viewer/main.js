@@ -16,7 +16,7 @@ const panels = { score: $('score'), clock: $('clock'), bomb: $('bomb'), teams: $
     chat: $('chat') };
 const PANEL_MS = 250;  // the text is rebuilt at most this often
 
-let live = null;  // { follower, state, time, at, step, sync }
+let live = null;  // { follower, state, time, at, step, sync, pictures: map name -> overview }
 let demo = null;  // DemoPlayer
 let lastFrame = performance.now();
 let lastPanels = 0;
@@ -45,7 +45,7 @@ function overview(map, paths) {
 function overviewFor(state) {
     const name = state.map?.name;
     if (!name || /[/\\]/.test(name)) return null;
-    if (live) return live.sync?.map === name && live.sync.overview ? overview(name, [live.sync.overview]) : null;
+    if (live) return live.pictures.get(name) ? overview(name, [live.pictures.get(name)]) : null;
     return overview(name, OVERVIEW_KINDS.map((kind) => `overviews/${name}.${kind}`));
 }
 
@@ -73,10 +73,12 @@ function startLive() {
     $('source').textContent = 'live broadcast';
     status('Connecting to the live stream');
     const state = new GameState();
-    live = { state, time: 0, at: performance.now(), step: 500, sync: null };
+    live = { state, time: 0, at: performance.now(), step: 500, sync: null, pictures: new Map() };
     live.follower = new Follower({
         onSync: (sync) => {
             live.sync = sync;
+            // Sync tells the newest fragment's map, which the page shows a little later.
+            if (typeof sync.map === 'string' && typeof sync.overview === 'string') live.pictures.set(sync.map, sync.overview);
             $('source').textContent = `live: ${sync.server || 'server'}, ${sync.delay} s behind the game`;
         },
         onStatus: status,
