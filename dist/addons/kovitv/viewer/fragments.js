@@ -146,8 +146,9 @@ export class Follower {
             // Whatever comes back may be a restarted server with fragment numbers of its own:
             // begin again from its newest start rather than trust the old count.
             this.next = null;
-            this.status(error instanceof TypeError  // what fetch throws when nothing answers
-                ? 'No live stream: the server does not answer' : `No live stream: ${error.message}`);
+            if (error instanceof TypeError) this.status('No live stream: the server does not answer');  // what fetch throws then
+            else if (error.status === 404) this.status('No live stream: this server does not offer the broadcast to browsers');
+            else this.status(`No live stream: ${error.message}`);
         }
         this.later(() => this.poll(), POLL_MS);
     }
