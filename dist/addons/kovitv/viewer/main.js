@@ -93,6 +93,10 @@ function startLive() {
     live.follower.start();
 }
 
+// Never before the first record: it holds the map and the players, so the start shows them at
+// once instead of half a second of empty map.
+function seekDemo(record) { demo.seek(Math.max(1, record)); }
+
 function startDemo(buffer, name, at = 0) {
     stop();
     const { records, fault } = parseDemo(buffer);
@@ -102,7 +106,7 @@ function startDemo(buffer, name, at = 0) {
     }
     status(fault ? `${name} is damaged at byte ${fault.offset} (${fault.message}); replaying the ${records.length} records before it` : '');
     demo = new DemoPlayer(records);
-    demo.seek(at * 2);
+    seekDemo(at * 2);
     demo.playing = true;
     $('source').textContent = `demo: ${name}`;
     $('demo-controls').hidden = false;
@@ -180,7 +184,7 @@ function frame(now) {
 function seekTo(event) {
     if (!demo) return;
     const box = $('timeline').getBoundingClientRect();
-    demo.seek(((event.clientX - box.left) / box.width) * demo.length);
+    seekDemo(((event.clientX - box.left) / box.width) * demo.length);
     lastPanels = 0;
 }
 
@@ -225,7 +229,7 @@ $('file').addEventListener('change', async () => {
 });
 $('play').addEventListener('click', () => {
     if (!demo) return;
-    if (!demo.playing && demo.position >= demo.length) demo.seek(0);
+    if (!demo.playing && demo.position >= demo.length) seekDemo(0);
     demo.playing = !demo.playing;
 });
 $('speed').addEventListener('change', () => { if (demo) demo.speed = Number($('speed').value); });
