@@ -169,8 +169,9 @@ export class Follower {
                     if (!this.running) return;
                     this.queue.push(...body);
                 } else {
-                    const start = this.elements(await this.get(`${step.fragment}/start`, true));
-                    const body = this.elements(await this.get(`${step.fragment}/body`, true));
+                    const [startBytes, bodyBytes] = await Promise.all([this.get(`${step.fragment}/start`, true),
+                        this.get(`${step.fragment}/body`, true)]);
+                    const start = this.elements(startBytes), body = this.elements(bodyBytes);
                     if (!this.running) return;
                     for (const e of start) e.fresh = true;  // a jump: nothing shown before counts
                     this.queue = [...start, ...body];

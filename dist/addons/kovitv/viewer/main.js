@@ -78,7 +78,10 @@ function startLive() {
         onSync: (sync) => {
             live.sync = sync;
             // Sync tells the newest fragment's map, which the page shows a little later.
-            if (typeof sync.map === 'string' && typeof sync.overview === 'string') live.pictures.set(sync.map, sync.overview);
+            if (typeof sync.map === 'string' && typeof sync.overview === 'string') {
+                live.pictures.set(sync.map, sync.overview);
+                if (sync.overview) overview(sync.map, [sync.overview]);  // loading before it is needed
+            }
             $('source').textContent = `live: ${sync.server || 'server'}, ${sync.delay} s behind the game`;
         },
         onStatus: status,
