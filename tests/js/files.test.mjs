@@ -85,8 +85,8 @@ test('the follower starts a fragment before the newest, follows it, and jumps wh
 test('playing keeps two elements a second until the queue grows, then speeds up', () => {
     assert.equal(playStep(0, 4), 500);
     assert.equal(playStep(10, 4), 500);
-    assert.equal(playStep(20, 4), 125);
-    assert.equal(playStep(1000, 4), 100);
+    assert.equal(playStep(20, 4), 62.5);
+    assert.equal(playStep(1000, 4), 50);
 });
 
 test('the server\'s demo list is shown with month-first folder dates and only its own paths are followed', () => {

@@ -33,7 +33,7 @@ export const FLAG_FRESH = 0x01;
 export const POLL_MS = 1000;
 export const MAX_LAG_S = 20;  // further behind than this, the follower jumps to the newest fragment
 export const ELEMENT_MS = 500;  // an element is half a second of game
-const FASTEST_MS = 100;
+const FASTEST_MS = 50;
 const NOTICE_MS = 6000;  // how long the note about a jump stays up
 
 export function parseElements(bytes) {
@@ -69,13 +69,13 @@ export function nextStep(next, sync, queued) {
     return { action: 'wait' };
 }
 
-// Two elements per second while about two fragments wait; with more, faster with the square of
+// Two elements per second while about two fragments wait; with more, faster with the cube of
 // the excess, so a viewer that stalled catches up, and one facing a server whose clock runs fast
 // (simhost's) keeps pace without drifting far behind.
 export function playStep(queued, perFragment) {
     const calm = 2 * perFragment + 2;
     if (queued <= calm) return ELEMENT_MS;
-    return Math.max(FASTEST_MS, ELEMENT_MS * (calm / queued) ** 2);
+    return Math.max(FASTEST_MS, ELEMENT_MS * (calm / queued) ** 3);
 }
 
 export class Follower {
