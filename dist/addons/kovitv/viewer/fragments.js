@@ -125,7 +125,9 @@ export class Follower {
     }
 
     async get(path, binary) {
-        const response = await this.fetch(this.base + path, { cache: 'no-store' });
+        // Fragments never change: the browser's cache may keep them (and a cache in front of the
+        // server sees no no-cache request for them); the sync is always asked for anew.
+        const response = await this.fetch(this.base + path, { cache: binary ? 'default' : 'no-store' });
         if (!response.ok) {
             const error = new Error(`${path}: HTTP ${response.status}`);
             error.status = response.status;
