@@ -2,8 +2,9 @@
 # Builds the three targets and runs every test: the browser viewer's JavaScript under node, the
 # native build under AddressSanitizer and UndefinedBehaviorSanitizer, a short soak of hostile play
 # (scripts/soak.sh --short), the web parsers under libFuzzer, the start page and the browser
-# viewer (live and a demo) in headless Chromium, the concurrency tests under ThreadSanitizer, the
-# i386 build (the library real servers load) with its tests, and the Windows DLL's exports.
+# viewer (live and a demo) in headless Chromium, a thousand viewers through nginx, the
+# concurrency tests under ThreadSanitizer, the i386 build (the library real servers load) with
+# its tests, and the Windows DLL's exports.
 # Installs what is missing first (Debian packages; needs root). Exit status 0 only when all pass.
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -56,6 +57,10 @@ scripts/browser-check.sh build/asan || fail "browser check"
 
 step "the browser viewer in headless Chromium, live and a recorded demo, against the plugin in simhost"
 scripts/viewer-check.sh build/asan || fail "viewer check"
+
+step "a thousand browser viewers through nginx in front of the plugin (about a minute)"
+scripts/cache-load.sh --build build/asan --viewers 1000 --seconds 30 --speed 2 \
+    || fail "browser viewers through the cache"
 
 step "native build, ThreadSanitizer: concurrency tests"
 if build build/tsan -DKOVITV_TSAN=ON; then
