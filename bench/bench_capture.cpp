@@ -1,12 +1,29 @@
 // The capture's hot paths, called as the engine calls them: one argument of a message nobody
 // reads and of one the capture reads, the start of a message, one player's PlayerPostThink and a
 // StartFrame that neither opens a slot nor ticks the clock. Goals: 5 ns, 20 ns, 50 ns.
+// BM_StartFrameWithViewers/N runs that StartFrame while the plugin's web server answers N
+// connections asking for /live/sync and fragment bodies as fast as they can.
 #include <benchmark/benchmark.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "broadcast/connections.h"
+#include "broadcast/fragments.h"
+#include "broadcast/sender.h"
 #include "capture/messages.h"
+#include "plugin/globals.h"
 #include "plugin/hooks.h"
 #include "plugin/host.h"
 #include "state/state.h"
+#include "stream/chunks.h"
+#include "web/applet_server.h"
 
 namespace {
 
@@ -83,6 +100,110 @@ void BM_StartFrameNoSlotChange(benchmark::State& state) {
     for (auto _ : state) StartFrame();
 }
 BENCHMARK(BM_StartFrameNoSlotChange);
+
+void noOverview(const char*, char* out, int size) {
+    if (size > 0) out[0] = '\0';
+}
+
+// The plugin's web server on a loopback port, with ten 32-player fragments in the store.
+int webServer() {
+    static int port = [] {
+        int probe = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(a);
+        bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        getsockname(probe, reinterpret_cast<sockaddr*>(&a), &length);
+        int chosen = ntohs(a.sin_port);
+        close(probe);
+        InetAddress address;
+        address.setLoopback(chosen);
+        if (g_tcp_socket.init(&address) != 0 || !g_tcp_socket.listen(64)) return 0;
+        g_tcp_thread.m_function = AppletSender;
+        g_tcp_thread.m_argument = &g_tcp_thread;
+        if (!g_tcp_thread.start()) return 0;
+
+        static DatagramSocket udp;
+        static ConnectionManager connections;
+        static StateManager mirror, game;
+        static NamesCollection names, game_names;
+        mirror.allocate(0);
+        game.allocate(0);
+        g_fragments.m_find_overview = noOverview;
+        static SpectatorSender sender(&udp, &connections, &mirror, &names);
+        sender.m_max_clients = 32;
+        sender.m_fragments = &g_fragments;
+        static PacketBuffer::BufferElement element;
+        for (int i = 0; i < 32; i++) {
+            PlayerState& p = game.slot(0)->m_players[i];
+            p.m_index = uint8_t(i);
+            p.m_name = uint32_t(game_names.put(("player" + std::to_string(i)).c_str()));
+            element.m_packets.addChunk(PlayerPacketChunk(&p, &game_names));
+        }
+        for (int i = 0; i < 10 * FRAGMENT_ELEMENTS; i++) sender.sendPhase(element);
+        return chosen;
+    }();
+    return port;
+}
+
+// One keep-alive viewer: sync, the newest body, again, until told to stop.
+void viewer(int port, const std::atomic<bool>* stop, std::atomic<long>* answers) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
+        close(fd);
+        return;
+    }
+    std::string newest = "/live/" + std::to_string(g_fragments.newestNumber()) + "/body";
+    std::string requests[2] = {"GET /live/sync HTTP/1.1\r\n\r\n", "GET " + newest + " HTTP/1.1\r\n\r\n"};
+    char buffer[16384];
+    for (int i = 0; !stop->load(std::memory_order_relaxed); i ^= 1) {
+        const std::string& r = requests[i];
+        if (send(fd, r.data(), r.size(), MSG_NOSIGNAL) != ssize_t(r.size())) break;
+        // One answer: its header, then Content-Length bytes.
+        std::string got;
+        size_t end = std::string::npos, want = 0;
+        while (end == std::string::npos || got.size() < want) {
+            ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+            if (n <= 0) break;
+            got.append(buffer, size_t(n));
+            if (end == std::string::npos && (end = got.find("\n\n")) != std::string::npos) {
+                size_t field = got.find("Content-Length: ");
+                want = end + 2 + (field < end ? std::stoul(got.substr(field + 16)) : 0);
+            }
+        }
+        if (end == std::string::npos || got.size() < want) break;
+        answers->fetch_add(1, std::memory_order_relaxed);
+    }
+    close(fd);
+}
+
+void BM_StartFrameWithViewers(benchmark::State& state) {
+    Host& h = host();
+    int port = webServer();
+    if (port == 0) {
+        state.SkipWithError("the web server did not start");
+        return;
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<long> answers{0};
+    std::vector<std::thread> viewers;
+    for (int i = 0; i < state.range(0); i++) viewers.emplace_back(viewer, port, &stop, &answers);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    long before = answers.load();
+    auto began = std::chrono::steady_clock::now();
+    h.globals.time = g_current->m_time.load() - 0.25f;
+    for (auto _ : state) StartFrame();
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    state.counters["answers_per_s"] = double(answers.load() - before) / seconds;
+    stop = true;
+    for (std::thread& t : viewers) t.join();
+}
+BENCHMARK(BM_StartFrameWithViewers)->Arg(0)->Arg(8)->Arg(48);
 
 }  // namespace
 

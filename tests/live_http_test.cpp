@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -18,6 +23,7 @@
 #include "match.h"
 #include "net/net.h"
 #include "test_host.h"
+#include "web/applet_server.h"
 
 namespace {
 
@@ -289,4 +295,161 @@ TEST(LiveHttpConcurrent, VisitorsFetchWhileTheSenderAppends) {
     EXPECT_EQ(faults, 0);
     EXPECT_GT(fetched, 3);
     EXPECT_LE(g_fragments.held(), FRAGMENTS_KEPT);
+}
+
+TEST(LiveHttp, HostileFragmentRequestsGetA4xxOrACloseAndTheServerCarriesOn) {
+    Live live("");
+    ASSERT_TRUE(live.ok());
+    ASSERT_TRUE(live.playFragments(1));
+    Client c(live.port);  // answered requests keep the connection
+    for (const char* bad : {"/live/0x10/body", "/live/1e3/start",
+                            "/live/99999999999999999999/body", "/live/4294967297/start",
+                            "/live/-0/body", "/live/1.0/body", "/live/1-2/body"}) {
+        Reply r = c.get(bad);
+        ASSERT_TRUE(r.m_ok) << bad;
+        EXPECT_EQ(r.status(), "HTTP/1.1 400 Bad Request") << bad;
+        EXPECT_EQ(r.m_body, "") << bad;
+    }
+    for (const char* other : {"/live/999999999/body", "/live/1/body/", "/live/1/body/x",
+                              "/live/1//body", "/live/1/BODY", "/live/1/start.html",
+                              "/live/sync/", "/live/sync/1/body", "/live//", "/live/1/body.kdem"}) {
+        Reply r = c.get(other);
+        ASSERT_TRUE(r.m_ok) << other;
+        EXPECT_EQ(r.status(), "HTTP/1.1 404 Not Found") << other;
+        EXPECT_EQ(r.m_body, "") << other;
+    }
+    // What the request reader refuses (dots, escapes, bytes outside its alphabet, a path longer
+    // than its buffer) is closed without an answer, as for any other path.
+    for (std::string refused : {std::string("/live/../index.html"), std::string("/live/%31/body"),
+                                std::string("/live/+1/body"),
+                                std::string("/live/1/body\x01"), "/live/" + std::string(1100, '7')}) {
+        Client once(live.port);
+        Reply r = once.get(refused);
+        EXPECT_FALSE(r.m_ok) << refused.substr(0, 40);
+        EXPECT_EQ(r.m_header, "") << refused.substr(0, 40);
+    }
+    Reply sync = c.get("/live/sync");
+    ASSERT_TRUE(sync.m_ok);
+    EXPECT_EQ(sync.status(), "HTTP/1.1 200 OK");
+    live.host->host().shutdown();
+}
+
+namespace {
+
+// Raises this process's open-file limit to at least `want`; false when the hard limit is lower.
+bool allowOpenFiles(rlim_t want) {
+    rlimit r{};
+    if (getrlimit(RLIMIT_NOFILE, &r) != 0) return false;
+    if (r.rlim_cur >= want) return true;
+    if (r.rlim_max != RLIM_INFINITY && r.rlim_max < want) return false;
+    r.rlim_cur = want;
+    return setrlimit(RLIMIT_NOFILE, &r) == 0;
+}
+
+// One of many connections driven together: connect, one request, the answer, the server's close.
+struct Peer {
+    int m_fd = -1;
+    bool m_sent = false;
+    bool m_answered = false;
+    bool m_ended = false;  // the server closed it
+    std::string m_got;
+
+    bool whole() const {  // the header and Content-Length bytes after it
+        size_t end = m_got.find("\n\n");
+        size_t field = m_got.find("\nContent-Length: ");
+        if (end == std::string::npos || field == std::string::npos || field > end) return false;
+        return m_got.size() >= end + 2 + std::stoul(m_got.substr(field + 17));
+    }
+};
+
+}  // namespace
+
+// A thousand viewers at once against the visitor limit (with a listen queue that holds them
+// all): never more than max_visitors served at once, every other connection closed at once
+// without an answer, the served ones closed after their idle time, and afterwards a new viewer
+// is served again.
+TEST(LiveHttpConcurrent, AThousandConnectionsAtOnceAreServedUpToTheLimitOrClosed) {
+    constexpr int CONNECTIONS = 1000;
+    constexpr int LIMIT = 64;
+    if (!allowOpenFiles(2 * CONNECTIONS + 512)) GTEST_SKIP() << "cannot open enough files";
+    Live live("max_visitors " + std::to_string(LIMIT) + "\ntcp_queue " +
+              std::to_string(CONNECTIONS) + "\n");
+    ASSERT_TRUE(live.ok());
+    ASSERT_TRUE(live.playFragments(1));
+    int refused_before = g_refused_visitors.load();
+
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(live.port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<Peer> peers(CONNECTIONS);
+    for (Peer& p : peers) {
+        p.m_fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ASSERT_GE(p.m_fd, 0);
+        int r = connect(p.m_fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        ASSERT_TRUE(r == 0 || errno == EINPROGRESS) << strerror(errno);
+    }
+    const std::string request = "GET /live/sync HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::vector<pollfd> fds;
+    std::vector<Peer*> polled;
+    int open_served = 0, most_served = 0;
+    for (;;) {
+        fds.clear();
+        polled.clear();
+        for (Peer& p : peers) {
+            if (p.m_ended) continue;
+            fds.push_back({p.m_fd, short(p.m_sent ? POLLIN : POLLOUT), 0});
+            polled.push_back(&p);
+        }
+        if (fds.empty() || std::chrono::steady_clock::now() > deadline) break;
+        if (poll(fds.data(), nfds_t(fds.size()), 200) < 0) break;
+        for (size_t i = 0; i < fds.size(); i++) {
+            Peer& p = *polled[i];
+            if (fds[i].revents == 0) continue;
+            if (!p.m_sent) {
+                ssize_t n = ::send(p.m_fd, request.data(), request.size(), MSG_NOSIGNAL);
+                p.m_sent = true;
+                if (n != ssize_t(request.size())) p.m_ended = true;
+                continue;
+            }
+            char buffer[4096];
+            ssize_t n = recv(p.m_fd, buffer, sizeof(buffer), 0);
+            if (n > 0) {
+                p.m_got.append(buffer, size_t(n));
+                if (!p.m_answered && p.whole()) {
+                    p.m_answered = true;
+                    most_served = std::max(most_served, ++open_served);
+                }
+            } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+                p.m_ended = true;
+                if (p.m_answered) open_served--;
+            }
+        }
+    }
+    int served = 0, refused = 0, pending = 0, other = 0;
+    for (Peer& p : peers) {
+        if (!p.m_ended) pending++;
+        else if (p.m_answered && p.m_got.compare(0, 15, "HTTP/1.1 200 OK") == 0) served++;
+        else if (p.m_got.empty()) refused++;
+        else other++;
+    }
+    EXPECT_EQ(pending, 0);  // nobody left hanging
+    EXPECT_EQ(other, 0);    // every answer whole and right, every refusal a plain close
+    EXPECT_GE(served, 1);
+    EXPECT_LE(most_served, LIMIT);
+    EXPECT_EQ(served + refused, CONNECTIONS);
+    EXPECT_GE(g_refused_visitors.load() - refused_before, refused);
+    for (Peer& p : peers) close(p.m_fd);
+
+    // The visitors see their peers gone and finish; their places are free again.
+    bool recovered = false;
+    for (int i = 0; i < 50 && !recovered; i++) {
+        Client c(live.port);
+        Reply r = c.get("/live/sync");
+        recovered = r.m_ok && r.status() == "HTTP/1.1 200 OK";
+        if (!recovered) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(recovered);
+    live.host->host().shutdown();
 }
