@@ -134,7 +134,7 @@ class LoadViewer extends Follower {
 
 function makeViewer() {
     const stat = { bodies: new Map(), starts: [], requests: 0, payload: 0, headers: 0,
-                   errors: new Map(), dry: 0, checks: 0, elements: 0, joined: 0 };
+                   kind: { sync: 0, start: 0, body: 0 }, errors: new Map(), dry: 0, checks: 0, elements: 0, joined: 0 };
     const agent = new http.Agent({ keepAlive: true, maxSockets: 6 });
     const viewer = new LoadViewer({
         base: opt.url,
@@ -145,6 +145,7 @@ function makeViewer() {
             stat.payload += bytes.length;
             stat.headers += response.headerBytes;
             const m = /\/(\d+)\/(start|body)$/.exec(url);
+            stat.kind[m ? m[2] : 'sync'] += bytes.length;
             if (response.ok && m) {
                 if (m[2] === 'body') stat.bodies.set(Number(m[1]), seconds());
                 else stat.starts.push(Number(m[1]));
@@ -220,8 +221,10 @@ async function main() {
     const lateness = [];
     let payload = 0, headers = 0, requests = 0, dry = 0, checks = 0;
     const errors = new Map();
+    const kind = { sync: 0, start: 0, body: 0 };
     for (const v of viewers) {
         const s = v.stat;
+        for (const k in kind) kind[k] += s.kind[k];
         payload += s.payload; headers += s.headers; requests += s.requests; dry += s.dry; checks += s.checks;
         for (const [k, n] of s.errors) errors.set(k, (errors.get(k) ?? 0) + n);
         if (s.starts.length === 0) { silent++; continue; }
@@ -245,6 +248,8 @@ async function main() {
     console.log(`liveload: ${checked} viewer-fragments due, ${missing} missing, ${lateCount} later than ${opt.late} s, ${jumps} jumps, ${silent} viewers never started`);
     console.log(`liveload: publication to viewer: median ${percentile(lateness, 0.5).toFixed(2)} s, 99% ${percentile(lateness, 0.99).toFixed(2)} s, max ${(lateness.at(-1) ?? 0).toFixed(2)} s`);
     console.log(`liveload: per viewer ${(requests / opt.viewers).toFixed(1)} requests, ${(payload / opt.viewers / gameSeconds).toFixed(0)} B per game second of content, ${((payload + headers) / opt.viewers / gameSeconds).toFixed(0)} B with headers; playback stood still ${(100 * dry / Math.max(1, checks)).toFixed(1)}% of the time`);
+    const rate = (n) => (n / opt.viewers / gameSeconds).toFixed(0);
+    console.log(`liveload: of that, B per game second: sync ${rate(kind.sync)}, starts ${rate(kind.start)}, bodies ${rate(kind.body)}`);
     for (const [k, n] of errors) console.log(`liveload: status "${k}" ${n} times`);
 
     let failed = missing > 0 || lateCount > 0 || jumps > 0 || silent > 0;
