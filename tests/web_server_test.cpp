@@ -286,6 +286,33 @@ TEST_F(WebServer, DemosAreListedAndServedOnlyUnderTheirOwnNames) {
     EXPECT_FALSE(d.read(&header, &body));
 }
 
+// Hostile demo names: escapes, backslashes and dots never reach a file outside the demos;
+// each is refused unanswered or is 404, and the connection-level refusals leave the server up.
+TEST_F(WebServer, HostileDemoNamesReachNothingOutsideTheDemos) {
+    start();
+    page("demos/120826/1240_de_kovi.kdem", "\x02" "demo");
+    page("secret.kdem", "secret");
+    std::string header, body;
+    for (const char* refused :
+         {"/demos/%2e%2e/config.ini", "/demos/..%2fconfig.ini", "/demos/120826/..",
+          "/demos\\..\\config.ini", "/demos/120826/1240_de_kovi.kdem/../../secret.kdem",
+          "/demos/120826/1240_de_kovi.kdem%00.html"}) {
+        Client c(port);
+        ASSERT_TRUE(c.send(std::string("GET ") + refused + " HTTP/1.1\r\n\r\n"));
+        EXPECT_FALSE(c.read(&header, &body)) << refused;
+    }
+    Client c(port);
+    for (const char* missing : {"/demos/./120826/1240_de_kovi.kdem", "/demos//120826/1240_de_kovi.kdem",
+                                "/demos/120826/.1240_de_kovi.kdem", "/demos/secret.kdem",
+                                "/demos/120826/1240_.secret.kdem", "/demos/-1/1240_de_kovi.kdem"}) {
+        ASSERT_TRUE(c.send(std::string("GET ") + missing + " HTTP/1.1\r\n\r\n"));
+        ASSERT_TRUE(c.read(&header, &body)) << missing;
+        EXPECT_EQ(header.substr(0, 22), "HTTP/1.1 404 Not Found") << missing;
+        EXPECT_EQ(body, "") << missing;
+    }
+    EXPECT_EQ(c.get("/demos/120826/1240_de_kovi.kdem"), "\x02" "demo");
+}
+
 TEST_F(WebServer, ContentTypesFollowTheTable) {
     start();
     struct Case {
