@@ -59,7 +59,7 @@ step "the browser viewer in headless Chromium, live and a recorded demo, against
 scripts/viewer-check.sh build/asan || fail "viewer check"
 
 step "a thousand browser viewers through nginx in front of the plugin (about a minute)"
-scripts/cache-load.sh --build build/asan --viewers 1000 --seconds 30 --speed 2 \
+scripts/cache-load.sh --build build/asan --viewers 1000 --seconds 30 --speed 1 \
     || fail "browser viewers through the cache"
 
 step "native build, ThreadSanitizer: concurrency tests"

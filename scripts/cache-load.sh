@@ -13,7 +13,7 @@ usage: scripts/cache-load.sh [options]
   --build DIR       build folder holding simhost and the plugin (default build/asan)
   --viewers N       simulated viewers (default 1000)
   --seconds S       real seconds they follow the stream (default 40)
-  --speed X         game seconds per real second for simhost and the viewers (default 2)
+  --speed X         game seconds per real second for simhost and the viewers (default 1)
   --players N       players in the scripted match (default 10)
   --direct          no nginx: the viewers ask the plugin itself (keep --viewers below its
                     max_visitors, 64)
@@ -27,7 +27,7 @@ failed; 2 bad command line; 3 something could not be started.
 EOF
 }
 
-build=build/asan viewers=1000 seconds=40 speed=2 players=10 direct=0 rss=0
+build=build/asan viewers=1000 seconds=40 speed=1 players=10 direct=0 rss=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --help|-h) usage; exit 0;;

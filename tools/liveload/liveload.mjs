@@ -19,7 +19,7 @@ const USAGE = `usage: liveload.mjs --url URL [options]
   --ramp S             the viewers join over this many real seconds (default 3)
   --wait S             real seconds to wait for the first fragment (default 120)
   --late S             a viewer must have a fragment's body within S real seconds of its
-                       publication (default 4)
+                       publication (default 5)
   --nginx-log FILE     nginx access log ("$msec $upstream_cache_status $upstream_addr $status
                        $request_uri"): count the requests that reached the game server
   --max-origin-per-fragment N   bound on those per fragment (default 5)
@@ -29,7 +29,7 @@ Prints progress every 5 s, then the figures. Exit status: 0 every bound held, 1 
 2 bad command line, 3 the stream never started (nothing answered or no fragment came).`;
 
 function parseArgs(argv) {
-    const o = { viewers: 1000, seconds: 40, speed: 1, ramp: 3, wait: 120, late: 4,
+    const o = { viewers: 1000, seconds: 40, speed: 1, ramp: 3, wait: 120, late: 5,
                 maxOriginPerFragment: 5, url: null, origin: null, nginxLog: null };
     const numeric = { '--viewers': 'viewers', '--seconds': 'seconds', '--speed': 'speed',
                       '--ramp': 'ramp', '--wait': 'wait', '--late': 'late',
