@@ -6,7 +6,7 @@
 import { readFileSync } from 'node:fs';
 import http from 'node:http';
 import { performance } from 'node:perf_hooks';
-import { Follower } from '../../dist/addons/kovitv/viewer/fragments.js';
+import { Follower, playStep } from '../../dist/addons/kovitv/viewer/fragments.js';
 
 const USAGE = `usage: liveload.mjs --url URL [options]
 
@@ -118,11 +118,10 @@ async function watchOrigin(until) {
 class LoadViewer extends Follower {
     play() {
         const now = this.now();
-        const perFragment = this.sync?.elements ?? 20;
-        for (;;) {
-            const step = this.queue.length > 2 * perFragment ? 400 : 500;
-            if (this.queue.length === 0 || now < this.dueAt) break;
-            this.onElement(this.queue.shift());
+        const perFragment = this.sync?.elements ?? 4;
+        while (this.queue.length > 0 && now >= this.dueAt) {
+            const step = playStep(this.queue.length, perFragment);
+            this.onElement(this.queue.shift(), step);
             this.dueAt = (this.dueAt < now - step ? now : this.dueAt) + step;
         }
         // An element was due and none had come: the picture stood still.
