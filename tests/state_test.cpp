@@ -211,6 +211,24 @@ TEST(RingRecords, ASlotKeepsAtMostEventsMaxEvents) {
     EXPECT_TRUE(events.append(new MsgPacketChunk(1, 0, 0)));
 }
 
+TEST(RingRecords, AKeptEventIsLinkedOnceInOrderAndNeverFreedByTheList) {
+    Events events;
+    RTimePacketChunk clock(42);  // on the stack: a delete of it would crash under ASan
+    EventNode node{&clock, nullptr};
+    ASSERT_TRUE(events.append(new MsgPacketChunk(1, 0, 0)));
+    ASSERT_TRUE(events.appendKept(&node));
+    EXPECT_FALSE(events.appendKept(&node));  // one per list until it is cleared
+    ASSERT_TRUE(events.append(new MsgPacketChunk(2, 0, 0)));
+    EXPECT_EQ(events.m_head->m_next, &node);
+    EXPECT_EQ(events.m_count, 3);
+    events.clear();
+    EXPECT_EQ(events.m_kept, nullptr);
+    EXPECT_TRUE(events.appendKept(&node));  // free again after the clear
+    events.clear();
+    for (int i = 0; i < EVENTS_MAX; i++) ASSERT_TRUE(events.append(new MsgPacketChunk(i, 0, 0)));
+    EXPECT_FALSE(events.appendKept(&node));  // a full list refuses it too
+}
+
 // One game thread fills slots, names and events and advances; one encoder takes each slot and
 // checks that everything in it came from the same slot. Run under ThreadSanitizer.
 TEST(StateConcurrent, EncoderSeesWholeSlotsAndNames) {

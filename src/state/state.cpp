@@ -76,15 +76,30 @@ bool Events::append(PacketChunk* chunk) {
     return true;
 }
 
+bool Events::appendKept(EventNode* node) {
+    if (m_count >= EVENTS_MAX || m_kept != nullptr) return false;
+    node->m_next = nullptr;
+    if (m_tail == nullptr)
+        m_head = node;
+    else
+        m_tail->m_next = node;
+    m_tail = node;
+    m_kept = node;
+    m_count++;
+    return true;
+}
+
 void Events::clear() {
     EventNode* node = m_head;
     while (node != nullptr) {
         EventNode* next = node->m_next;
-        delete node->m_chunk;
-        delete node;
+        if (node != m_kept) {
+            delete node->m_chunk;
+            delete node;
+        }
         node = next;
     }
-    m_head = m_tail = nullptr;
+    m_head = m_tail = m_kept = nullptr;
     m_count = 0;
 }
 

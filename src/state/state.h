@@ -107,6 +107,7 @@ struct Events {
     EventNode* m_head = nullptr;
     EventNode* m_tail = nullptr;  // the appender's shortcut
     int32_t m_count = 0;
+    EventNode* m_kept = nullptr;  // linked by appendKept: its owner's, never freed here
 
     Events() = default;
     ~Events() { clear(); }
@@ -114,7 +115,10 @@ struct Events {
     Events& operator=(const Events&) = delete;
 
     bool append(PacketChunk* chunk);  // takes ownership; false (chunk freed) at EVENTS_MAX
-    void clear();                     // destroys every chunk and node
+    // Links a node and chunk the caller keeps, allocating nothing; one per list until clear().
+    // False at EVENTS_MAX or when one is linked already.
+    bool appendKept(EventNode* node);
+    void clear();                     // destroys every chunk and node but the kept one
 };
 
 class StateManager {
