@@ -9,6 +9,7 @@
 # when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/setup.sh
 build=${1:-build/release}
 seconds=${2:-10}
 connections=${KOVITV_BENCH_CONNECTIONS:-8}
@@ -27,10 +28,6 @@ if [ ! -x "$build/simhost" ]; then
     cmake --build "$build" -j2 >/dev/null
 fi
 
-free_port() {
-    python3 -c "import socket,sys; s=socket.socket(socket.AF_INET, socket.SOCK_STREAM if sys.argv[1]=='tcp' else socket.SOCK_DGRAM); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])" "$1"
-}
-
 work=$(mktemp -d /tmp/kovitv-bench-XXXXXX)
 sim_pid=
 nginx_pid=
@@ -45,13 +42,13 @@ folder="$work/game/addons/kovitv"
 mkdir -p "$work/game/addons"
 cp -r dist/addons/kovitv "$folder"
 head -c 102400 /dev/urandom > "$folder/big.jpg"
-kovitv_port=$(free_port tcp)
-printf '\nudp_port %s\ntcp_queue 128\nmax_visitors 256\n' "$(free_port udp)" >> "$folder/config.ini"
+kovitv_port=$(kovitv_free_port tcp)
+printf '\nudp_port %s\ntcp_queue 128\nmax_visitors 256\n' "$(kovitv_free_port udp)" >> "$folder/config.ini"
 "$build/simhost" --game "$work/game" --cvar "net_address=127.0.0.1:$kovitv_port" --no-stdin \
     --duration 100000 > "$work/simhost.log" 2>&1 &
 sim_pid=$!
 
-nginx_port=$(free_port tcp)
+nginx_port=$(kovitv_free_port tcp)
 mkdir -p "$work/nginx/logs"
 cat > "$work/nginx/nginx.conf" <<CONF
 daemon off;

@@ -7,6 +7,7 @@
 # Installs Debian's chromium when it is missing (as root). Exit status 0 only when all checks pass.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+. scripts/setup.sh
 build=${1:-build/asan}
 artefacts=build/artefacts
 
@@ -17,10 +18,6 @@ if ! command -v chromium >/dev/null; then
         || { echo "browser-check: cannot install chromium"; exit 1; }
 fi
 
-free_port() {  # free_port tcp|udp: a port on 127.0.0.1 that was free a moment ago
-    python3 -c "import socket,sys; s=socket.socket(socket.AF_INET, socket.SOCK_STREAM if sys.argv[1]=='tcp' else socket.SOCK_DGRAM); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])" "$1"
-}
-
 game=$(mktemp -d /tmp/kovitv-browser-XXXXXX)
 profile="$game/chromium-profile"
 sim_pid=
@@ -30,8 +27,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-tcp_port=$(free_port tcp)
-udp_port=$(free_port udp)
+tcp_port=$(kovitv_free_port tcp)
+udp_port=$(kovitv_free_port udp)
 mkdir -p "$game/addons" "$artefacts"
 cp -r dist/addons/kovitv "$game/addons/"
 printf '\nudp_port %s\n' "$udp_port" >> "$game/addons/kovitv/config.ini"

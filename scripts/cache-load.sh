@@ -58,10 +58,6 @@ if [ "$direct" = 0 ] && ! [ -x /usr/sbin/nginx ]; then
     [ "$installed" = 0 ] || { echo "cache-load: nginx is missing"; exit 3; }
 fi
 
-free_port() {  # free_port tcp|udp: a port on 127.0.0.1 that was free a moment ago
-    python3 -c "import socket,sys; s=socket.socket(socket.AF_INET, socket.SOCK_STREAM if sys.argv[1]=='tcp' else socket.SOCK_DGRAM); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])" "$1"
-}
-
 work=$(mktemp -d /tmp/kovitv-cache-XXXXXX)
 chmod 755 "$work"
 sim_pid= nginx_pid= sampler_pid=
@@ -74,7 +70,7 @@ cleanup() {
 trap cleanup EXIT
 ulimit -n 65536 2>/dev/null || ulimit -n "$(ulimit -Hn)" 2>/dev/null
 
-tcp_port=$(free_port tcp) udp_port=$(free_port udp) cache_port=$(free_port tcp)
+tcp_port=$(kovitv_free_port tcp) udp_port=$(kovitv_free_port udp) cache_port=$(kovitv_free_port tcp)
 mkdir -p "$work/game/addons"
 cp -r dist/addons/kovitv "$work/game/addons/"
 printf '\nudp_port %s\n' "$udp_port" >> "$work/game/addons/kovitv/config.ini"

@@ -1,5 +1,6 @@
-# Sourced by run.sh and test.sh: installs what the build needs (Debian packages, as root) and
-# makes 32-bit programs runnable where the kernel cannot run them itself.
+# Sourced by run.sh, test.sh and the check scripts: installs what the build needs (Debian
+# packages, as root), makes 32-bit programs runnable where the kernel cannot run them itself, and
+# holds the little helpers the scripts share.
 
 kovitv_note() { echo "setup: $*"; }
 
@@ -63,4 +64,22 @@ kovitv_enable_i386() {
 # True when 32-bit programs run on the processor itself (not through the emulator).
 kovitv_native_i386() {
     [ ! -e /proc/sys/fs/binfmt_misc/kovitv-i386 ] && [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]
+}
+
+# A port on 127.0.0.1 (tcp or udp) that was free a moment ago.
+kovitv_free_port() {
+    python3 -c "import socket,sys; s=socket.socket(socket.AF_INET, socket.SOCK_STREAM if sys.argv[1]=='tcp' else socket.SOCK_DGRAM); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])" "$1"
+}
+
+# kovitv_record_match BUILD SECONDS GAME: plays a scripted 32-player match of SECONDS game
+# seconds in BUILD's simhost with the default plugin folder copied into the game folder GAME,
+# recording a demo, and prints the demo's path (status 1 when none was recorded).
+kovitv_record_match() {
+    mkdir -p "$3/addons"
+    cp -r dist/addons/kovitv "$3/addons/kovitv"
+    sed -i 's/^#* *record_demos.*/record_demos on/' "$3/addons/kovitv/config.ini"
+    "$1/simhost" --game "$3" --players 32 --speed 20 --duration "$2" --no-stdin >/dev/null
+    local demo
+    demo=$(find "$3" -name '*.kdem' | head -1)
+    [ -n "$demo" ] && echo "$demo"
 }

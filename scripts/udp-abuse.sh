@@ -4,6 +4,7 @@
 # Usage: scripts/udp-abuse.sh [GAME_SECONDS]    (about 30 s of real time)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/setup.sh
 if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
     sed -n '2,4p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
@@ -16,11 +17,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKOVITV_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target simhost kovitv_mm bench_udp_abuse >/dev/null
 game=$(mktemp -d)/cstrike
 trap 'rm -rf "$(dirname "$game")"' EXIT
-mkdir -p "$game/addons"
-cp -r dist/addons/kovitv "$game/addons/kovitv"
-sed -i 's/^#* *record_demos.*/record_demos on/' "$game/addons/kovitv/config.ini"
 echo "udp-abuse: playing $seconds game seconds with 32 players"
-"$build/simhost" --game "$game" --players 32 --speed 20 --duration "$seconds" --no-stdin >/dev/null
-demo=$(find "$game" -name '*.kdem' | head -1)
-[ -n "$demo" ] || { echo "udp-abuse: no demo was recorded" >&2; exit 1; }
+demo=$(kovitv_record_match "$build" "$seconds" "$game") \
+    || { echo "udp-abuse: no demo was recorded" >&2; exit 1; }
 "$build/bench_udp_abuse" "$demo"

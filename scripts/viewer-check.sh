@@ -28,10 +28,6 @@ if [ ! -f tests/browser/node_modules/puppeteer-core/package.json ] ||
         || { echo "viewer-check: npm ci failed in tests/browser"; exit 1; }
 fi
 
-free_port() {  # free_port tcp|udp: a port on 127.0.0.1 that was free a moment ago
-    python3 -c "import socket,sys; s=socket.socket(socket.AF_INET, socket.SOCK_STREAM if sys.argv[1]=='tcp' else socket.SOCK_DGRAM); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])" "$1"
-}
-
 game=$(mktemp -d /tmp/kovitv-viewer-XXXXXX)
 sim_pid=
 cleanup() {
@@ -40,8 +36,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-tcp_port=$(free_port tcp)
-udp_port=$(free_port udp)
+tcp_port=$(kovitv_free_port tcp)
+udp_port=$(kovitv_free_port udp)
 mkdir -p "$game/addons" "$artefacts"
 cp -r dist/addons/kovitv "$game/addons/"
 printf '\nudp_port %s\nrecord_demos on\n' "$udp_port" >> "$game/addons/kovitv/config.ini"
