@@ -90,7 +90,7 @@ protected:
     void mapStart() {  // what ServerActivate_Post does for the capture
         resolveUserMessages();
         g_first_player = &m_edicts[0];
-        if (!g_statemgr.allocated()) g_statemgr.allocate(15);
+        if (!g_statemgr.allocated()) g_statemgr.allocate(CAPTURE_RING_LAST);
         g_statemgr.clear();
         g_statemgr.restart(&m_globals.time);
         g_roundtime = RoundTimer{};

@@ -37,7 +37,7 @@ TEST(DelayerConcurrent, EncoderGameThreadAndSenderShareTheRingAndTheQueue) {
     float clock = 10.0f;
     g_pck_buffer.clear();
     g_pck_buffer.setDelay(1);
-    g_statemgr.allocate(15);
+    g_statemgr.allocate(CAPTURE_RING_LAST);
     g_statemgr.restart(&clock);
     ASSERT_EQ(g_demo.init(dir.path().c_str()), 0);
     ASSERT_EQ(g_demo.start("de_race"), 0);

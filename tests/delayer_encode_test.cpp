@@ -218,7 +218,7 @@ TEST(DelayerRound, TakesASlotOnlyOnceTheGameHasOpenedANewerOne) {
     gpGlobals = &globals;
     float clock = 100.0f;
     g_pck_buffer.clear();
-    g_statemgr.allocate(15);
+    g_statemgr.allocate(CAPTURE_RING_LAST);
     g_statemgr.restart(&clock);
     g_current->m_players[1].m_health = 90;
     g_current->m_players[1].m_changed = CHANGED_HEALTH;

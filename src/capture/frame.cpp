@@ -1,6 +1,6 @@
 // The per-frame hooks: the ring and the round clock move on in StartFrame, every player is
-// sampled in PlayerPostThink. Both run every frame: they allocate nothing but the one round clock
-// chunk per game second.
+// sampled in PlayerPostThink. Both run every frame and allocate nothing (the round clock's chunk
+// is kept per slot).
 #include <cstddef>
 
 #include "broadcast/connections.h"
@@ -25,7 +25,7 @@ void publishSpectators() {
 // One clock chunk per ring slot (and the baseline's, never used): the tick of every game second
 // then allocates nothing on the game thread, where a malloc can wait for the lock of an arena
 // the encoder is freeing chunks into.
-constexpr int CLOCK_SLOTS = 16;
+constexpr int CLOCK_SLOTS = CAPTURE_RING_LAST + 1;
 RTimePacketChunk l_clock_chunks[CLOCK_SLOTS];
 EventNode l_clock_nodes[CLOCK_SLOTS];
 

@@ -96,7 +96,7 @@ KOVITV_EXPORT int Meta_Attach(PLUG_LOADTIME /*now*/, META_FUNCTIONS* pFunctionTa
     registerVersionCvar();
     ignoreBrokenPipe();
     registerUnload();
-    g_statemgr.allocate(15);
+    g_statemgr.allocate(CAPTURE_RING_LAST);
     l_statemgr.allocate(0);
     g_pck_buffer.clear();  // empty already, unless a previous attach in this process left some
     if (!g_mut1.init()) LOG_ERROR("Failed to init mutex");

@@ -66,27 +66,25 @@ bool Events::append(PacketChunk* chunk) {
         delete chunk;
         return false;
     }
-    EventNode* node = new EventNode{chunk, nullptr};
-    if (m_tail == nullptr)
-        m_head = node;
-    else
-        m_tail->m_next = node;
-    m_tail = node;
-    m_count++;
+    link(new EventNode{chunk, nullptr});
     return true;
 }
 
 bool Events::appendKept(EventNode* node) {
     if (m_count >= EVENTS_MAX || m_kept != nullptr) return false;
     node->m_next = nullptr;
+    link(node);
+    m_kept = node;
+    return true;
+}
+
+void Events::link(EventNode* node) {
     if (m_tail == nullptr)
         m_head = node;
     else
         m_tail->m_next = node;
     m_tail = node;
-    m_kept = node;
     m_count++;
-    return true;
 }
 
 void Events::clear() {

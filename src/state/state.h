@@ -119,7 +119,13 @@ struct Events {
     // False at EVENTS_MAX or when one is linked already.
     bool appendKept(EventNode* node);
     void clear();                     // destroys every chunk and node but the kept one
+
+private:
+    void link(EventNode* node);  // at the tail
 };
+
+// The capture ring's size: slots 1..CAPTURE_RING_LAST, slot 0 the baseline.
+enum { CAPTURE_RING_LAST = 15 };
 
 class StateManager {
 public:
