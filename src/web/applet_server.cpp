@@ -37,7 +37,7 @@ void pauseWhileRunning(const Thread* self, int ms) {
 }
 
 void reapFinished(List<Visitor>& visitors) {
-    visitors.removeIf([](Visitor* v) { return v->finished(); });
+    visitors.removeIf([](Visitor* v) { return v->done(); });
 }
 
 // Every visitor is told first and woken, then all are joined: one at a time, each stop would

@@ -14,8 +14,11 @@ Visitor::Visitor(StreamSocket* socket, bool has_room) : m_socket(socket), m_hasR
 }
 
 Visitor::~Visitor() {
-    if (m_joinable && !finished()) requestStop();
-    stop();  // no pause for a thread that has already returned
+    if (m_joinable && !done()) requestStop();
+    if (m_done.load(std::memory_order_acquire))
+        join();  // returning already: stop's pause is for threads still in a wait
+    else
+        stop();  // no pause for a thread that has already returned
     if (m_socket) {
         m_socket->stop();
         delete m_socket;
@@ -54,6 +57,7 @@ void* VisitorService(void* argument) {
     }
     // Closing is left to the accept loop after the join: a descriptor closed here could be
     // reused at once by another socket that the accept loop's shutdown would then hit.
+    self->m_done.store(true, std::memory_order_release);
     self->m_socket->shutdownBoth();
     return nullptr;
 }

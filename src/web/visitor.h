@@ -2,6 +2,7 @@
 // until the peer closes, stays silent for 5 s, sends a refused request or is told to stop.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 #include "net/net.h"
@@ -24,7 +25,12 @@ public:
     // Clears the flag and shuts the connection down so that a blocked read or send returns now.
     // Any thread; the descriptor stays open until the visitor is destroyed.
     void requestStop();
+    // True once the service has shut its connection down: the thread is returning and a join
+    // takes no longer than that. A peer that saw the close may already be connecting again, and
+    // its place must be free by then.
+    bool done() const { return m_done.load(std::memory_order_acquire) || finished(); }
 
+    std::atomic<bool> m_done{false};
     StreamSocket* m_socket;  // owned; closed only by the destructor, after the join
     bool m_hasRoom;          // the spectator sender had room when the connection was accepted
 };
