@@ -31,8 +31,8 @@ struct BusySlot {
                 p.m_changed |= CHANGED_HEALTH;
             }
         }
-        slot.m_events.append(new DeathPacketChunk(1, 2, 0, "ak47"));
-        slot.m_events.append(new RTimePacketChunk(frame % 120));
+        slot.m_events.emplace<DeathPacketChunk>(1, 2, 0, "ak47");
+        slot.m_events.emplace<RTimePacketChunk>(frame % 120);
     }
 };
 

@@ -77,7 +77,7 @@ TEST(DelayerConcurrent, EncoderGameThreadAndSenderShareTheRingAndTheQueue) {
             p.m_name = static_cast<uint32_t>(g_name_coll.put(("player" + std::to_string(frame)).c_str()));
             p.m_changed |= CHANGED_NAME;
         }
-        if (frame % 7 == 0) g_current->m_events.append(new RTimePacketChunk(events++));
+        if (frame % 7 == 0) g_current->m_events.emplace<RTimePacketChunk>(events++);
         if (frame == 700) {
             g_mut1.lock();  // "kovitv record off" on the game thread
             g_demo.close();

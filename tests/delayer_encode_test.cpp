@@ -114,9 +114,9 @@ TEST_F(Encoder, ScoreAndBombAreSentWhenValidAndDifferent) {
 }
 
 TEST_F(Encoder, EventsFollowTheStateChunksInTheOrderTheyHappened) {
-    slot.m_events.append(new RTimePacketChunk(85));
-    slot.m_events.append(new DeathPacketChunk(1, 2, 1, "ak47"));
-    slot.m_events.append(new MsgPacketChunk(MSG_TERWIN, 0, 0));
+    slot.m_events.emplace<RTimePacketChunk>(85);
+    slot.m_events.emplace<DeathPacketChunk>(1, 2, 1, "ak47");
+    slot.m_events.emplace<MsgPacketChunk>(MSG_TERWIN, 0, 0);
     slot.m_players[2].m_health = 1;
     slot.m_players[2].m_changed = CHANGED_HEALTH;
     slot.m_bomb = BombState{1, 1, 1, 1};
@@ -129,8 +129,8 @@ TEST_F(Encoder, EventsFollowTheStateChunksInTheOrderTheyHappened) {
 TEST_F(Encoder, EventsThatWouldOpenPacket256AreDroppedAndSmallerOnesStillFit) {
     // 245-byte chats go two to a packet with 20 bytes to spare: 510 fill 255 packets.
     const std::string text(240, 'x');
-    for (int i = 0; i < 600; i++) slot.m_events.append(new ChatPacketChunk(2, 1, text.c_str()));
-    slot.m_events.append(new MsgPacketChunk(MSG_CTWIN, 0, 0));
+    for (int i = 0; i < 600; i++) slot.m_events.emplace<ChatPacketChunk>(2, 1, text.c_str());
+    slot.m_events.emplace<MsgPacketChunk>(MSG_CTWIN, 0, 0);
     PacketManager packets;
     EXPECT_EQ(encodeSlot(&slot, &base, &names, 32, &packets), 90);
     ASSERT_EQ(packets.count(), SNAPSHOT_PACKETS_MAX);

@@ -144,7 +144,7 @@ TEST_F(Lifecycle, EventsOverASnapshotsRoomAreDroppedWithOneLinePerMap) {
     // A chat flood in one half second: the slot keeps 1024, the snapshot carries 510 of those.
     const std::string text(240, 'x');
     for (int i = 0; i < EVENTS_MAX + 76; i++)
-        capture::appendEvent(new ChatPacketChunk(2, 1, text.c_str()));
+        capture::appendEvent<ChatPacketChunk>(2, 1, text.c_str());
     int before = queuedCount();
     ASSERT_TRUE(play(before + 2));
     h->host().deactivateMap();

@@ -69,7 +69,7 @@ TEST_F(Ring, FollowsTheWorkedTimeline) {
 TEST_F(Ring, TakingClearsTheSlotTakenBefore) {
     StateManager::States* a = m_ring.take();
     ASSERT_NE(a, nullptr);
-    g_current->m_events.append(new HBeatPacketChunk());
+    g_current->m_events.emplace<HBeatPacketChunk>();
     g_current->m_players[5].m_health = 42;
     g_current->m_players[5].m_changed = CHANGED_HEALTH;
     runTo(100.51);
@@ -202,31 +202,84 @@ TEST(Names, BeyondTheLimitANewNameReadsBackEmptyAndTheOthersStay) {
     EXPECT_NE(names.put("one too many"), 0);
 }
 
-TEST(RingRecords, ASlotKeepsAtMostEventsMaxEvents) {
-    Events events;
-    for (int i = 0; i < EVENTS_MAX; i++) ASSERT_TRUE(events.append(new MsgPacketChunk(i, 0, 0)));
-    EXPECT_FALSE(events.append(new MsgPacketChunk(1, 0, 0)));  // freed: ASan would see a leak
-    EXPECT_EQ(events.m_count, EVENTS_MAX);
-    events.clear();
-    EXPECT_TRUE(events.append(new MsgPacketChunk(1, 0, 0)));
+int blockCount(const Events& events) {
+    int n = 0;
+    for (EventBlock* b = events.m_blocks; b != nullptr; b = b->m_next) n++;
+    return n;
 }
 
-TEST(RingRecords, AKeptEventIsLinkedOnceInOrderAndNeverFreedByTheList) {
+TEST(RingRecords, ASlotKeepsAtMostEventsMaxEventsAndItsStorageAcrossClears) {
     Events events;
-    RTimePacketChunk clock(42);  // on the stack: a delete of it would crash under ASan
-    EventNode node{&clock, nullptr};
-    ASSERT_TRUE(events.append(new MsgPacketChunk(1, 0, 0)));
-    ASSERT_TRUE(events.appendKept(&node));
-    EXPECT_FALSE(events.appendKept(&node));  // one per list until it is cleared
-    ASSERT_TRUE(events.append(new MsgPacketChunk(2, 0, 0)));
-    EXPECT_EQ(events.m_head->m_next, &node);
-    EXPECT_EQ(events.m_count, 3);
+    for (int i = 0; i < EVENTS_MAX; i++) ASSERT_TRUE(events.emplace<MsgPacketChunk>(i, 0, 0));
+    EXPECT_FALSE(events.emplace<MsgPacketChunk>(1, 0, 0));
+    EXPECT_EQ(events.m_count, EVENTS_MAX);
     events.clear();
-    EXPECT_EQ(events.m_kept, nullptr);
-    EXPECT_TRUE(events.appendKept(&node));  // free again after the clear
+    EXPECT_TRUE(events.emplace<MsgPacketChunk>(1, 0, 0));
     events.clear();
-    for (int i = 0; i < EVENTS_MAX; i++) ASSERT_TRUE(events.append(new MsgPacketChunk(i, 0, 0)));
-    EXPECT_FALSE(events.appendKept(&node));  // a full list refuses it too
+
+    // Chat lines of every length, to and past a block's end: each reads back whole, in order,
+    // and a second fill of the same size takes no new block.
+    std::string text;
+    int first_fill_blocks = 0;
+    for (int round = 0; round < 2; round++) {
+        for (int i = 0; i < 300; i++) {
+            text.assign(size_t(i % 300), char('a' + i % 26));
+            ASSERT_TRUE(events.emplace<ChatPacketChunk>(2, i % 32, text.c_str()));
+        }
+        int i = 0;
+        for (EventNode* node = events.m_head; node != nullptr; node = node->m_next, i++) {
+            auto* chat = static_cast<ChatPacketChunk*>(node->m_chunk);
+            ASSERT_EQ(reinterpret_cast<uintptr_t>(node) % 16, 0u);
+            EXPECT_EQ(chat->m_sender, i % 32);
+            EXPECT_EQ(chat->m_length, i % 300 > TEXT_MAX ? TEXT_MAX : i % 300);
+            EXPECT_EQ(std::string(chat->m_text), std::string(size_t(chat->m_length), char('a' + i % 26)));
+        }
+        EXPECT_EQ(i, 300);
+        if (round == 0) first_fill_blocks = blockCount(events);
+        EXPECT_EQ(blockCount(events), first_fill_blocks);
+        EXPECT_GT(first_fill_blocks, 10);
+        events.clear();
+        EXPECT_EQ(events.m_head, nullptr);
+    }
+}
+
+TEST(RingRecords, GrenadeNodesComeFromTheStockAndGoBackToIt) {
+    static edict_t entities[GRENADE_STOCK + 8];
+    Grenades grenades;
+    for (int i = 0; i < GRENADE_STOCK + 8; i++) ASSERT_NE(grenades.add(&entities[i], GRENADE_HE), nullptr);
+    int in_stock = 0;
+    for (GrenadeNode* n = grenades.m_head; n != nullptr; n = n->m_next)
+        if (n >= grenades.m_stock && n < grenades.m_stock + GRENADE_STOCK) in_stock++;
+    EXPECT_EQ(in_stock, GRENADE_STOCK);  // the stock first, then allocated ones (freed by ASan's count)
+    for (Grenades::iterator it = grenades.begin(); !it.atEnd();) it.unlink();
+    EXPECT_EQ(grenades.m_head, nullptr);
+    GrenadeNode* again = grenades.add(&entities[0], GRENADE_SMOKE);
+    EXPECT_EQ(again->m_entity, &entities[0]);
+    EXPECT_EQ(again->m_type, GRENADE_SMOKE);
+    EXPECT_EQ(again->m_exploded, 0);
+    EXPECT_EQ(again->m_next, nullptr);
+    EXPECT_EQ(grenades.find(&entities[1]), nullptr);
+}
+
+TEST(Names, ClearedEntriesServeTheNextTextsWhenTheyFit) {
+    NamesCollection names;
+    ASSERT_TRUE(names.reserve(2, 8));
+    ASSERT_TRUE(names.reserve(2, 8));  // tops up, never adds beyond
+    char* short_text = nullptr;
+    int a = names.put("short", &short_text);
+    std::string long_name(40, 'x');
+    int b = names.put(long_name.c_str());
+    names.clear();
+    EXPECT_EQ(names.find(a), nullptr);
+    char* again = nullptr;
+    int c = names.put("tiny", &again);
+    EXPECT_NE(c, a);  // ids never repeat, even in a kept entry
+    EXPECT_STREQ(names.get(c), "tiny");
+    int d = names.put(long_name.c_str());  // longer than any kept entry holds: a new one
+    EXPECT_NE(d, b);
+    EXPECT_STREQ(names.get(d), long_name.c_str());
+    EXPECT_EQ(names.put("short"), names.put("short"));
+    EXPECT_EQ(names.count(), 3);
 }
 
 // One game thread fills slots, names and events and advances; one encoder takes each slot and
@@ -277,7 +330,7 @@ TEST(StateConcurrent, EncoderSeesWholeSlotsAndNames) {
             player.m_changed |= CHANGED_POSITION;
         }
         if (slot->m_events.m_count < 200) {
-            slot->m_events.append(new HBeatPacketChunk());
+            slot->m_events.emplace<HBeatPacketChunk>();
             slot->m_players[0].m_health = static_cast<uint8_t>(slot->m_events.m_count);
         }
     }

@@ -195,7 +195,7 @@ TEST(StreamChunks, ReaderReadsEveryVectorBack) {
     ASSERT_NE(reader.next(), nullptr);
     EXPECT_EQ(reader.m_chat.m_kind, 2);
     EXPECT_EQ(reader.m_chat.m_sender, 7);
-    EXPECT_STREQ(reader.m_chat.m_received, "gg");
+    EXPECT_STREQ(reader.m_chat.m_text, "gg");
     ASSERT_NE(reader.next(), nullptr);
     EXPECT_EQ(reader.header(), CHUNK_HBEAT);
     EXPECT_EQ(reader.m_hbeat.m_bytes[0], 2);

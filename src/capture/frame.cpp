@@ -1,8 +1,6 @@
 // The per-frame hooks: the ring and the round clock move on in StartFrame, every player is
 // sampled in PlayerPostThink. Both run every frame and allocate nothing (the round clock's chunk
-// is kept per slot).
-#include <cstddef>
-
+// is built in its slot's kept storage).
 #include "broadcast/connections.h"
 #include "capture/record.h"
 #include "plugin/hooks.h"
@@ -22,13 +20,6 @@ void publishSpectators() {
     setVersionCvar(count, g_connmgr.m_max.load(std::memory_order_relaxed));
 }
 
-// One clock chunk per ring slot (and the baseline's, never used): the tick of every game second
-// then allocates nothing on the game thread, where a malloc can wait for the lock of an arena
-// the encoder is freeing chunks into.
-constexpr int CLOCK_SLOTS = CAPTURE_RING_LAST + 1;
-RTimePacketChunk l_clock_chunks[CLOCK_SLOTS];
-EventNode l_clock_nodes[CLOCK_SLOTS];
-
 // Once per game second while the clock runs; the last tick carries -1, and the clock then waits
 // for RoundTime or a bomb plant.
 void tickRoundClock() {
@@ -36,16 +27,7 @@ void tickRoundClock() {
     if (second == g_roundtime.m_last_second || g_roundtime.m_seconds < 0) return;
     g_roundtime.m_last_second = second;
     g_roundtime.m_seconds--;
-    std::ptrdiff_t i = g_current - g_statemgr.slot(0);
-    Events& events = g_current->m_events;
-    // A slot held open by a slow encoder may tick twice: the second tick is allocated.
-    if (i >= 0 && i < CLOCK_SLOTS && events.m_kept == nullptr) {
-        l_clock_chunks[i].m_seconds = static_cast<int16_t>(g_roundtime.m_seconds);
-        l_clock_nodes[i] = EventNode{&l_clock_chunks[i], nullptr};
-        if (!events.appendKept(&l_clock_nodes[i])) capture::g_refused_events++;
-        return;
-    }
-    capture::appendEvent(new RTimePacketChunk(g_roundtime.m_seconds));
+    capture::appendEvent<RTimePacketChunk>(g_roundtime.m_seconds);
 }
 
 }  // namespace

@@ -16,9 +16,9 @@ bool isGrenade(const edict_t* e) {
 }
 
 void appendGrenade(const GrenadeNode& node, int event, const edict_t* at) {
-    capture::appendEvent(new GrenadePacketChunk(node.m_id, capture::truncate16(at->v.origin[0]),
-                                                capture::truncate16(at->v.origin[1]), event,
-                                                node.m_type));
+    capture::appendEvent<GrenadePacketChunk>(node.m_id, capture::truncate16(at->v.origin[0]),
+                                             capture::truncate16(at->v.origin[1]), event,
+                                             node.m_type);
 }
 
 // "models/w_hegrenade.mdl", "models/w_flashbang.mdl", "models/w_smokegrenade.mdl"; -1 otherwise.
@@ -96,6 +96,7 @@ void SetModel(edict_t* e, const char* m) {
         node->m_ticks = 0;
     } else {
         node = g_grenades.add(e, type);
+        if (node == nullptr) return;  // no memory: this grenade goes unseen
     }
     g_grenades.m_classname = static_cast<int32_t>(e->v.classname);
     appendGrenade(*node, GRENADE_THROWN, e->v.owner);

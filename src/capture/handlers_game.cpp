@@ -87,7 +87,7 @@ void Client_DeathMsg(const void* arg) {
     int killer = static_cast<unsigned>(death.killer) < MAX_PLAYERS ? death.killer : -1;
     char* weapon = nullptr;
     g_name_coll.put(static_cast<const char*>(arg), &weapon);
-    appendEvent(new DeathPacketChunk(killer, death.victim, death.headshot, weapon));
+    appendEvent<DeathPacketChunk>(killer, death.victim, death.headshot, weapon);
 }
 
 void Client_TeamScore(const void* arg) {
@@ -139,8 +139,8 @@ void Client_SayText(const void* arg) {
     }
     if (mPlayerIndex != say_text.sender || say_text.kind < 0) return;
     if (static_cast<unsigned>(say_text.sender) >= MAX_PLAYERS) return;
-    appendEvent(new ChatPacketChunk(g_chat_kinds[say_text.kind].kind, say_text.sender,
-                                    static_cast<const char*>(arg)));
+    appendEvent<ChatPacketChunk>(g_chat_kinds[say_text.kind].kind, say_text.sender,
+                                 static_cast<const char*>(arg));
 }
 
 void Client_RoundTime(const void* arg) {
@@ -155,7 +155,7 @@ void Client_SendAudio(const void* arg) {
     const char* code = static_cast<const char*>(arg);
     for (const RadioCode* row = g_radio_codes; row->code != nullptr; ++row) {
         if (strcmp(row->code, code) != 0) continue;
-        appendEvent(new MsgPacketChunk(row->message, 0, 0));
+        appendEvent<MsgPacketChunk>(row->message, 0, 0);
         return;
     }
 }

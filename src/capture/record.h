@@ -5,8 +5,6 @@
 
 #include "state/state.h"
 
-class PacketChunk;
-
 namespace capture {
 
 // An engine float truncated toward zero (and kept in 16 bits); one no int can hold (NaN, infinity,
@@ -35,12 +33,16 @@ inline PlayerState& player(int slot) {
     return p;
 }
 
-// Appends chunk to the open slot's events, which own it from then on. Without an open slot (no
-// map running) the chunk is destroyed.
-// Beyond EVENTS_MAX in one slot it is destroyed too, and counted in g_refused_events (main thread
-// only; logged and reset once per map).
-void appendEvent(PacketChunk* chunk);
 extern int g_refused_events;
+
+// Builds a Chunk from args in the open slot's events. Without an open slot (no map running)
+// nothing is built; beyond EVENTS_MAX in one slot the event is counted in g_refused_events (main
+// thread only; logged and reset once per map).
+template <class Chunk, class... Args>
+void appendEvent(Args... args) {
+    if (g_current == nullptr) return;
+    if (!g_current->m_events.emplace<Chunk>(args...)) g_refused_events++;
+}
 
 // Character i of text, or 0 when text ends before it: sample and model paths are tested at
 // fixed positions and may be shorter.

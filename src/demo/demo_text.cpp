@@ -142,7 +142,7 @@ void describeChunk(const ChunkReader& r, const PacketChunk* chunk, TextStyle sty
         line.kind("chat");
         line.number("kind", r.m_chat.m_kind);
         line.number("sender", r.m_chat.m_sender);
-        line.text("text", r.m_chat.m_received);
+        line.text("text", r.m_chat.m_text);
     } else if (chunk == &r.m_hbeat) {
         line.kind("hbeat");
         line.triple("bytes", r.m_hbeat.m_bytes[0], r.m_hbeat.m_bytes[1], r.m_hbeat.m_bytes[2]);

@@ -13,6 +13,7 @@
 #include "broadcast/sender.h"
 #include "demo/demo.h"
 #include "plugin/lifecycle.h"
+#include "state/names.h"
 #include "state/state.h"
 #include "web/applet_server.h"
 
@@ -98,6 +99,8 @@ KOVITV_EXPORT int Meta_Attach(PLUG_LOADTIME /*now*/, META_FUNCTIONS* pFunctionTa
     registerUnload();
     g_statemgr.allocate(CAPTURE_RING_LAST);
     l_statemgr.allocate(0);
+    // A map's usual names (players, weapons, the map), so the game thread's puts allocate nothing.
+    g_name_coll.reserve(NAMES_RESERVED, 32);
     g_pck_buffer.clear();  // empty already, unless a previous attach in this process left some
     if (!g_mut1.init()) LOG_ERROR("Failed to init mutex");
     g_engfuncs.pfnGetGameDir(g_gamedir);

@@ -167,8 +167,8 @@ void unloadPlugin() {
     g_statemgr.release();
     l_statemgr.release();
     g_current = nullptr;
-    g_name_coll.clear();
-    l_name_coll.clear();
+    g_name_coll.release();
+    l_name_coll.release();
     g_mut1.destroy();
 }
 

@@ -1,6 +1,7 @@
 #include "state/names.h"
 
 #include <cstring>
+#include <new>
 
 std::atomic<int32_t> NamesCollection::m_name_gen{0};
 NamesCollection g_name_coll;
@@ -9,18 +10,23 @@ int NamesCollection::put(const char* text, char** stored) {
     if (text == nullptr) text = "";
     NameEntry* entry = find(text);
     if (entry == nullptr && count() >= NAMES_MAX) {
-        static char l_none[1] = {'\0'};
+        static char l_none[1] = {'\0'};  // writable, as *stored is
         m_refused++;
         if (stored != nullptr) *stored = l_none;
         return 0;
     }
     if (entry == nullptr) {
         size_t length = strlen(text);
-        entry = new NameEntry;
-        entry->m_text = new char[length + 1];
+        Node* node = spareFor(length + 1);
+        if (node == nullptr) {  // no memory: read back as "" like a refused one
+            static char l_nothing[1] = {'\0'};
+            if (stored != nullptr) *stored = l_nothing;
+            return 0;
+        }
+        entry = &node->m_entry;
         memcpy(entry->m_text, text, length + 1);
         entry->m_id = m_name_gen.fetch_add(1, std::memory_order_relaxed) + 1;
-        Node* node = new Node{entry, {nullptr}};
+        node->m_next.store(nullptr, std::memory_order_relaxed);
         // The release store is what lets the reader see a complete entry through the link.
         if (m_tail == nullptr)
             m_head.store(node, std::memory_order_release);
@@ -42,7 +48,7 @@ NameEntry* NamesCollection::find(const char* text) const {
     if (text == nullptr) text = "";
     for (Node* node = m_head.load(std::memory_order_acquire); node != nullptr;
          node = node->m_next.load(std::memory_order_acquire)) {
-        if (strcmp(node->m_entry->m_text, text) == 0) return node->m_entry;
+        if (strcmp(node->m_entry.m_text, text) == 0) return &node->m_entry;
     }
     return nullptr;
 }
@@ -51,7 +57,7 @@ NameEntry* NamesCollection::find(int id) const {
     if (id == 0) return nullptr;
     for (Node* node = m_head.load(std::memory_order_acquire); node != nullptr;
          node = node->m_next.load(std::memory_order_acquire)) {
-        if (node->m_entry->m_id == id) return node->m_entry;
+        if (node->m_entry.m_id == id) return &node->m_entry;
     }
     return nullptr;
 }
@@ -63,9 +69,57 @@ void NamesCollection::clear() {
     m_refused = 0;
     while (node != nullptr) {
         Node* next = node->m_next.load(std::memory_order_relaxed);
-        delete[] node->m_entry->m_text;
-        delete node->m_entry;
-        delete node;
+        node->m_next.store(m_spare, std::memory_order_relaxed);
+        m_spare = node;
         node = next;
     }
+}
+
+void NamesCollection::release() {
+    clear();
+    while (m_spare != nullptr) {
+        Node* next = m_spare->m_next.load(std::memory_order_relaxed);
+        delete[] m_spare->m_entry.m_text;
+        delete m_spare;
+        m_spare = next;
+    }
+}
+
+bool NamesCollection::reserve(int count, int capacity) {
+    for (Node* node = m_spare; node != nullptr; node = node->m_next.load(std::memory_order_relaxed))
+        count--;
+    for (int i = 0; i < count; i++) {
+        Node* node = new (std::nothrow) Node{{nullptr, 0, capacity}, {m_spare}};
+        if (node != nullptr) node->m_entry.m_text = new (std::nothrow) char[size_t(capacity)];
+        if (node == nullptr || node->m_entry.m_text == nullptr) {
+            delete node;
+            return false;
+        }
+        m_spare = node;
+    }
+    return true;
+}
+
+NamesCollection::Node* NamesCollection::spareFor(size_t bytes) {
+    Node* before = nullptr;
+    for (Node* node = m_spare; node != nullptr;
+         before = node, node = node->m_next.load(std::memory_order_relaxed)) {
+        if (size_t(node->m_entry.m_capacity) < bytes) continue;
+        Node* after = node->m_next.load(std::memory_order_relaxed);
+        if (before == nullptr)
+            m_spare = after;
+        else
+            before->m_next.store(after, std::memory_order_relaxed);
+        return node;
+    }
+    // Names are short: a kept entry of 32 bytes fits nearly every later one.
+    size_t capacity = bytes < 32 ? 32 : bytes;
+    Node* node = new (std::nothrow) Node{{nullptr, 0, int32_t(capacity)}, {nullptr}};
+    if (node == nullptr) return nullptr;
+    node->m_entry.m_text = new (std::nothrow) char[capacity];
+    if (node->m_entry.m_text == nullptr) {
+        delete node;
+        return nullptr;
+    }
+    return node;
 }

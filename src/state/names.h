@@ -6,21 +6,26 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 struct NameEntry {
     char* m_text;  // owned, NUL-terminated
     int32_t m_id;
+    int32_t m_capacity;  // bytes m_text can hold, kept for the entry's next text
 };
 
 // Distinct texts one collection holds: player names are the only ones without a natural limit
 // (each rename adds one), and every lookup walks the list on the game thread.
 enum { NAMES_MAX = 2048 };
+// Entries the capture's collection keeps from attach on: 32 players and their renames, the
+// weapons, the map.
+enum { NAMES_RESERVED = 96 };
 
 class NamesCollection {
 public:
     NamesCollection() = default;
-    ~NamesCollection() { clear(); }
+    ~NamesCollection() { release(); }
     NamesCollection(const NamesCollection&) = delete;
     NamesCollection& operator=(const NamesCollection&) = delete;
 
@@ -31,7 +36,13 @@ public:
     const char* get(int id) const;  // "" for an unknown id
     NameEntry* find(const char* text) const;
     NameEntry* find(int id) const;
+    // Forgets every text; the entries are kept for the next ones, so that the game thread's
+    // puts allocate nothing once a map has held as many names.
     void clear();
+    void release();  // clear() and free the kept entries
+    // Keeps at least count entries (capacity bytes each when new) ahead of use; false without
+    // memory.
+    bool reserve(int count, int capacity);
     int count() const { return m_count.load(std::memory_order_acquire); }
     int refused() const { return m_refused; }  // since the last clear(); the writer's thread
 
@@ -40,11 +51,14 @@ public:
 
 private:
     struct Node {
-        NameEntry* m_entry;
+        NameEntry m_entry;
         std::atomic<Node*> m_next;
     };
 
+    Node* spareFor(size_t bytes);  // a kept entry for a text of bytes, or a new one
+
     std::atomic<Node*> m_head{nullptr};
+    Node* m_spare = nullptr;  // the writer's: entries cleared and waiting
     Node* m_tail = nullptr;  // the writer's own shortcut to the end of the list
     std::atomic<int32_t> m_count{0};
     int m_refused = 0;

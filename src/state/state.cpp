@@ -61,21 +61,26 @@ bool MapState::sameAs(const MapState& other) const {
 void ScoreState::clear() { memset(this, 0, sizeof *this); }
 void BombState::clear() { memset(this, 0, sizeof *this); }
 
-bool Events::append(PacketChunk* chunk) {
-    if (m_count >= EVENTS_MAX) {
-        delete chunk;
-        return false;
-    }
-    link(new EventNode{chunk, nullptr});
-    return true;
+bool Events::reserveBlock() {
+    if (m_blocks != nullptr) return true;
+    m_blocks = new (std::nothrow) EventBlock{nullptr, 0, {}};
+    m_current = m_blocks;
+    return m_blocks != nullptr;
 }
 
-bool Events::appendKept(EventNode* node) {
-    if (m_count >= EVENTS_MAX || m_kept != nullptr) return false;
-    node->m_next = nullptr;
-    link(node);
-    m_kept = node;
-    return true;
+unsigned char* Events::reserve(size_t bytes) {
+    bytes = (bytes + 15) & ~size_t(15);  // every node starts 16-aligned
+    if (m_current == nullptr && !reserveBlock()) return nullptr;
+    while (m_current->m_used + bytes > EVENT_BLOCK_BYTES) {
+        if (m_current->m_next == nullptr) {
+            m_current->m_next = new (std::nothrow) EventBlock{nullptr, 0, {}};
+            if (m_current->m_next == nullptr) return nullptr;
+        }
+        m_current = m_current->m_next;
+    }
+    unsigned char* place = m_current->m_bytes + m_current->m_used;
+    m_current->m_used += bytes;
+    return place;
 }
 
 void Events::link(EventNode* node) {
@@ -88,17 +93,21 @@ void Events::link(EventNode* node) {
 }
 
 void Events::clear() {
-    EventNode* node = m_head;
-    while (node != nullptr) {
-        EventNode* next = node->m_next;
-        if (node != m_kept) {
-            delete node->m_chunk;
-            delete node;
-        }
-        node = next;
-    }
-    m_head = m_tail = m_kept = nullptr;
+    for (EventNode* node = m_head; node != nullptr; node = node->m_next) node->m_chunk->~PacketChunk();
+    m_head = m_tail = nullptr;
     m_count = 0;
+    for (EventBlock* block = m_blocks; block != nullptr; block = block->m_next) block->m_used = 0;
+    m_current = m_blocks;
+}
+
+void Events::release() {
+    clear();
+    while (m_blocks != nullptr) {
+        EventBlock* next = m_blocks->m_next;
+        delete m_blocks;
+        m_blocks = next;
+    }
+    m_current = nullptr;
 }
 
 StateManager::States::States() : m_map(), m_score(), m_bomb(), m_time(0.0f) {
@@ -128,6 +137,8 @@ void StateManager::allocate(int last) {
     if (last < 0) last = 0;
     m_last = last;
     m_states = new States[last + 1];
+    // Enough for a usual half-second's events: the game thread then allocates nothing.
+    for (int i = 0; i <= last; i++) m_states[i].m_events.reserveBlock();
     clear();
 }
 
@@ -189,12 +200,39 @@ void Grenades::iterator::unlink() {
     GrenadeNode* node = *m_link;
     if (node == nullptr) return;
     *m_link = node->m_next;
-    delete node;
+    m_owner->giveBack(node);
+}
+
+Grenades::~Grenades() {
+    clear();
+    while (m_free != nullptr) {
+        GrenadeNode* next = m_free->m_next;
+        if (m_free < m_stock || m_free >= m_stock + GRENADE_STOCK) delete m_free;
+        m_free = next;
+    }
+}
+
+GrenadeNode* Grenades::take() {
+    if (!m_stocked) {
+        for (GrenadeNode& node : m_stock) giveBack(&node);
+        m_stocked = true;
+    }
+    GrenadeNode* node = m_free;
+    if (node == nullptr) return new (std::nothrow) GrenadeNode;
+    m_free = node->m_next;
+    return node;
+}
+
+void Grenades::giveBack(GrenadeNode* node) {
+    node->m_next = m_free;
+    m_free = node;
 }
 
 GrenadeNode* Grenades::add(edict_t* entity, int type) {
+    GrenadeNode* node = take();
+    if (node == nullptr) return nullptr;
     m_last_id = (m_last_id + 1) % 32;
-    GrenadeNode* node = new GrenadeNode{entity, m_last_id, type, 0, 0, m_head};
+    *node = GrenadeNode{entity, m_last_id, type, 0, 0, m_head};
     m_head = node;
     return node;
 }
@@ -208,7 +246,7 @@ GrenadeNode* Grenades::find(const edict_t* entity) const {
 void Grenades::clear() {
     while (m_head != nullptr) {
         GrenadeNode* next = m_head->m_next;
-        delete m_head;
+        giveBack(m_head);
         m_head = next;
     }
 }

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <new>
 
 class PacketChunk;
 struct edict_s;
@@ -95,7 +97,7 @@ struct BombState {
 };
 
 struct EventNode {
-    PacketChunk* m_chunk;  // owned
+    PacketChunk* m_chunk;  // lives in its list's storage
     EventNode* m_next;
 };
 
@@ -103,24 +105,47 @@ struct EventNode {
 // slot that grows while the encoder is held up stays bounded.
 enum { EVENTS_MAX = 1024 };
 
+// Storage of one list, kept across clear(): once a slot has held its busiest half-second the
+// game thread allocates nothing more for it, where a malloc could wait for the lock of an arena
+// the encoder is freeing into.
+enum { EVENT_BLOCK_BYTES = 4096 };
+struct EventBlock {
+    EventBlock* m_next;
+    size_t m_used;
+    alignas(16) unsigned char m_bytes[EVENT_BLOCK_BYTES];
+};
+
 struct Events {
     EventNode* m_head = nullptr;
     EventNode* m_tail = nullptr;  // the appender's shortcut
     int32_t m_count = 0;
-    EventNode* m_kept = nullptr;  // linked by appendKept: its owner's, never freed here
+    EventBlock* m_blocks = nullptr;   // owned chain
+    EventBlock* m_current = nullptr;  // the block being filled
 
     Events() = default;
-    ~Events() { clear(); }
+    ~Events() { release(); }
     Events(const Events&) = delete;
     Events& operator=(const Events&) = delete;
 
-    bool append(PacketChunk* chunk);  // takes ownership; false (chunk freed) at EVENTS_MAX
-    // Links a node and chunk the caller keeps, allocating nothing; one per list until clear().
-    // False at EVENTS_MAX or when one is linked already.
-    bool appendKept(EventNode* node);
-    void clear();                     // destroys every chunk and node but the kept one
+    // Builds a Chunk from args in the list's storage and links it at the tail. False, with
+    // nothing built, at EVENTS_MAX or when no memory is left for a new block.
+    template <class Chunk, class... Args>
+    bool emplace(Args... args) {
+        static_assert(sizeof(EventNode) <= 16, "the chunk follows its node at 16");
+        static_assert(16 + sizeof(Chunk) <= EVENT_BLOCK_BYTES, "a chunk fits a block");
+        if (m_count >= EVENTS_MAX) return false;
+        unsigned char* place = reserve(16 + sizeof(Chunk));
+        if (place == nullptr) return false;
+        Chunk* chunk = new (place + 16) Chunk(args...);
+        link(new (place) EventNode{chunk, nullptr});
+        return true;
+    }
+    bool reserveBlock();  // the first block ahead of use; false without memory
+    void clear();         // destroys every chunk; the storage stays for the next events
+    void release();       // clear() and free the storage
 
 private:
+    unsigned char* reserve(size_t bytes);
     void link(EventNode* node);  // at the tail
 };
 
@@ -187,33 +212,45 @@ struct GrenadeNode {
     GrenadeNode* m_next;
 };
 
+enum { GRENADE_STOCK = 64 };
+
 class Grenades {
 public:
     // Points at a link (the head or a node's m_next), so a node can be unlinked through it.
     class iterator {
     public:
-        explicit iterator(GrenadeNode** link) : m_link(link) {}
+        iterator(GrenadeNode** link, Grenades* owner) : m_link(link), m_owner(owner) {}
         GrenadeNode* operator*() const { return *m_link; }
         GrenadeNode* operator->() const { return *m_link; }
         bool atEnd() const { return *m_link == nullptr; }
         void next() { m_link = &(*m_link)->m_next; }
-        void unlink();  // frees the node and steps onto its successor
+        void unlink();  // gives the node back and steps onto its successor
     private:
         GrenadeNode** m_link;
+        Grenades* m_owner;
     };
 
     Grenades() = default;
-    ~Grenades() { clear(); }
+    ~Grenades();
     Grenades(const Grenades&) = delete;
     Grenades& operator=(const Grenades&) = delete;
 
-    iterator begin() { return iterator(&m_head); }
+    GrenadeNode* take();              // a free node, or null without memory
+    void giveBack(GrenadeNode* node);
+
+    iterator begin() { return iterator(&m_head, this); }
     // Links a node at the head with id (m_last_id + 1) mod 32, which becomes m_last_id.
     GrenadeNode* add(edict_s* entity, int type);
     GrenadeNode* find(const edict_s* entity) const;
     void clear();  // m_last_id and m_classname survive
 
     GrenadeNode* m_head = nullptr;
+    // Unlinked nodes wait here for the next throw: a throw, a think or a sound on the game thread
+    // then allocates nothing. The stock covers more grenades than a round can have in flight;
+    // beyond it nodes are allocated and kept here too.
+    GrenadeNode* m_free = nullptr;
+    GrenadeNode m_stock[GRENADE_STOCK] = {};
+    bool m_stocked = false;
     int32_t m_last_id = 0;  // last id handed out: the first grenade gets 1, the 32nd 0
     int32_t m_classname = 0;
 };

@@ -84,13 +84,10 @@ int MsgPacketChunk::loadPacket(const char* in, int available) {
 ChatPacketChunk::ChatPacketChunk(int kind, int sender, const char* text)
     : m_length(wireTextLength(text)), m_kind(static_cast<uint8_t>(kind)),
       m_sender(static_cast<uint8_t>(sender)) {
-    m_text = new char[m_length + 1];
     if (m_length > 0) memcpy(m_text, text, static_cast<size_t>(m_length));
     m_text[m_length] = '\0';
     m_size = 3 + m_length;
 }
-
-ChatPacketChunk::~ChatPacketChunk() { delete[] m_text; }
 
 int ChatPacketChunk::storeData(char* out) {
     putByte(out, m_kind);
@@ -101,10 +98,12 @@ int ChatPacketChunk::storeData(char* out) {
 
 int ChatPacketChunk::loadPacket(const char* in, int available) {
     if (available < 3) return -1;
-    int text = readText(in + 2, available - 2, m_received, TEXT_MAX);
+    int text = readText(in + 2, available - 2, m_text, TEXT_MAX);
     if (text < 0) return -1;
     m_kind = getByte(in);
     m_sender = getByte(in + 1);
+    m_length = static_cast<int>(strlen(m_text));
+    m_size = 3 + m_length;
     return 2 + text;
 }
 

@@ -169,22 +169,20 @@ public:
 
 class ChatPacketChunk : public PacketChunk {
 public:
+    // Copies text (cut as the wire cuts it): the chunk is built on the game thread, which must
+    // not allocate.
     ChatPacketChunk(int kind = 0, int sender = 0, const char* text = nullptr);
-    ~ChatPacketChunk() override;
-    ChatPacketChunk(const ChatPacketChunk&) = delete;
-    ChatPacketChunk& operator=(const ChatPacketChunk&) = delete;
     int storeData(char* out) override;
     int getHeader() override { return CHUNK_CHAT; }
     int getSize() override { return m_size; }
     bool empty() override { return false; }
     int loadPacket(const char* in, int available) override;
 
-    char* m_text;  // owned copy, at most 255 bytes
     int m_length;
     int m_size;
     uint8_t m_kind;
     uint8_t m_sender;
-    char m_received[TEXT_MAX + 1] = {};  // the text read back
+    char m_text[TEXT_MAX + 1];  // the writer's copy, or the text read back
 };
 
 class HBeatPacketChunk : public PacketChunk {

@@ -51,7 +51,7 @@ void SpectatorGame::record(PacketChunk* chunk, double now) {
         m_events.push_back(GameEvent{GameEvent::KILL, "", k, {}, 0, "", {}, {}, 0});
     } else if (chunk == &m_reader.m_chat) {
         const ChatPacketChunk& c = m_reader.m_chat;
-        ChatLine line{c.m_kind, c.m_sender, nameOf(c.m_sender), c.m_received};
+        ChatLine line{c.m_kind, c.m_sender, nameOf(c.m_sender), c.m_text};
         m_chat.push_back(line);
         if (m_chat.size() > CHAT_LINES) m_chat.erase(m_chat.begin());
         m_events.push_back(GameEvent{GameEvent::CHAT, "", {}, line, 0, "", {}, {}, 0});
