@@ -112,14 +112,24 @@ NamesCollection::Node* NamesCollection::spareFor(size_t bytes) {
             before->m_next.store(after, std::memory_order_relaxed);
         return node;
     }
-    // Names are short: a kept entry of 32 bytes fits nearly every later one.
+    // Names are short: a kept entry of 32 bytes fits nearly every later one. A longer text takes
+    // the first kept entry with a bigger buffer, so that the kept entries never outnumber the
+    // names of the busiest map.
     size_t capacity = bytes < 32 ? 32 : bytes;
-    Node* node = new (std::nothrow) Node{{nullptr, 0, int32_t(capacity)}, {nullptr}};
-    if (node == nullptr) return nullptr;
-    node->m_entry.m_text = new (std::nothrow) char[capacity];
-    if (node->m_entry.m_text == nullptr) {
-        delete node;
-        return nullptr;
+    char* text = new (std::nothrow) char[capacity];
+    if (text == nullptr) return nullptr;
+    Node* node = m_spare;
+    if (node != nullptr) {
+        m_spare = node->m_next.load(std::memory_order_relaxed);
+        delete[] node->m_entry.m_text;
+    } else {
+        node = new (std::nothrow) Node{{nullptr, 0, 0}, {nullptr}};
+        if (node == nullptr) {
+            delete[] text;
+            return nullptr;
+        }
     }
+    node->m_entry.m_text = text;
+    node->m_entry.m_capacity = int32_t(capacity);
     return node;
 }
