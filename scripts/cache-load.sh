@@ -19,6 +19,9 @@ usage: scripts/cache-load.sh [options]
                     max_visitors, 64)
   --rss             sample simhost's resident size every 5 s; fail when it grows by more than
                     4 MiB after the first third of the run (the store is full by then)
+  --origin PORT     start no simhost: cache the plugin web server already listening on
+                    127.0.0.1:PORT (one that scripts/soak.py runs, to add these viewers to
+                    its load); not with --rss
   --help            this text
 
 Installs nginx and node (Debian packages) when missing, as root. Exit status 0 when every viewer
@@ -27,7 +30,7 @@ failed; 2 bad command line; 3 something could not be started.
 EOF
 }
 
-build=build/asan viewers=1000 seconds=40 speed=1 players=10 direct=0 rss=0
+build=build/asan viewers=1000 seconds=40 speed=1 players=10 direct=0 rss=0 origin=
 while [ $# -gt 0 ]; do
     case "$1" in
         --help|-h) usage; exit 0;;
@@ -38,13 +41,19 @@ while [ $# -gt 0 ]; do
         --players) players=${2:?}; shift;;
         --direct) direct=1;;
         --rss) rss=1;;
+        --origin) origin=${2:?}; shift;;
         *) echo "cache-load: unknown option $1" >&2; usage >&2; exit 2;;
     esac
     shift
 done
 
 . scripts/setup.sh
-[ -x "$build/simhost" ] || { echo "cache-load: no simhost in $build (build it first)"; exit 3; }
+if [ -n "$origin" ]; then
+    case "$origin" in *[!0-9]*) echo "cache-load: --origin takes a port number" >&2; exit 2;; esac
+    [ "$rss" = 1 ] && { echo "cache-load: --rss samples a simhost of its own: not with --origin" >&2; exit 2; }
+else
+    [ -x "$build/simhost" ] || { echo "cache-load: no simhost in $build (build it first)"; exit 3; }
+fi
 command -v node >/dev/null || kovitv_install nodejs || { echo "cache-load: node is missing"; exit 3; }
 if [ "$direct" = 0 ] && ! [ -x /usr/sbin/nginx ]; then
     # Only the program is wanted: keep the package from starting a system service.
@@ -70,15 +79,20 @@ cleanup() {
 trap cleanup EXIT
 ulimit -n 65536 2>/dev/null || ulimit -n "$(ulimit -Hn)" 2>/dev/null
 
-tcp_port=$(kovitv_free_port tcp) udp_port=$(kovitv_free_port udp) cache_port=$(kovitv_free_port tcp)
-mkdir -p "$work/game/addons"
-cp -r dist/addons/kovitv "$work/game/addons/"
-printf '\nudp_port %s\n' "$udp_port" >> "$work/game/addons/kovitv/config.ini"
-# Long enough for the wait for the first fragment (the 30 s delay), the viewers and the end.
-duration=$(python3 -c "print(int(($seconds + 20) * $speed + 60))")
-"$build/simhost" --game "$work/game" --players "$players" --speed "$speed" --duration "$duration" \
-    --cvar "net_address=127.0.0.1:$tcp_port" --no-stdin > "$work/simhost.log" 2>&1 &
-sim_pid=$!
+cache_port=$(kovitv_free_port tcp)
+if [ -n "$origin" ]; then
+    tcp_port=$origin
+else
+    tcp_port=$(kovitv_free_port tcp) udp_port=$(kovitv_free_port udp)
+    mkdir -p "$work/game/addons"
+    cp -r dist/addons/kovitv "$work/game/addons/"
+    printf '\nudp_port %s\n' "$udp_port" >> "$work/game/addons/kovitv/config.ini"
+    # Long enough for the wait for the first fragment (the 30 s delay), the viewers and the end.
+    duration=$(python3 -c "print(int(($seconds + 20) * $speed + 60))")
+    "$build/simhost" --game "$work/game" --players "$players" --speed "$speed" --duration "$duration" \
+        --cvar "net_address=127.0.0.1:$tcp_port" --no-stdin > "$work/simhost.log" 2>&1 &
+    sim_pid=$!
+fi
 
 url="http://127.0.0.1:$tcp_port/live/"
 log_args=()
@@ -142,8 +156,11 @@ if [ "$rss" = 1 ]; then
         echo "cache-load: FAILED: the resident size grew"; status=1
     fi
 fi
-if ! kill -0 "$sim_pid" 2>/dev/null; then
+if [ -n "$sim_pid" ] && ! kill -0 "$sim_pid" 2>/dev/null; then
     echo "cache-load: simhost ended early:"; tail -20 "$work/simhost.log"; status=1
 fi
-[ "$status" = 0 ] || { echo "--- simhost"; tail -5 "$work/simhost.log"; [ -n "$nginx_pid" ] && { echo "--- nginx"; tail -5 "$work/nginx/logs/error.log"; }; }
+if [ "$status" != 0 ]; then
+    [ -n "$sim_pid" ] && { echo "--- simhost"; tail -5 "$work/simhost.log"; }
+    [ -n "$nginx_pid" ] && { echo "--- nginx"; tail -5 "$work/nginx/logs/error.log"; }
+fi
 exit "$status"

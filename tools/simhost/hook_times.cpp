@@ -3,11 +3,27 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
 
 int64_t HookTimes::nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+HookTimes::Mark HookTimes::mark() {
+    Mark m;
+#ifdef __linux__
+    struct rusage r;
+    if (getrusage(RUSAGE_THREAD, &r) == 0) {
+        m.m_waits = r.ru_nvcsw;
+        m.m_preempts = r.ru_nivcsw;
+    }
+#endif
+    m.m_ns = nowNs();
+    return m;
 }
 
 int HookTimes::bucketOf(int64_t ns) {
@@ -45,40 +61,67 @@ int HookTimes::entryText(const char* text) {
     return m_used++;
 }
 
-void HookTimes::add(int entry, int64_t ns) {
-    m_span_ns += ns;
+void HookTimes::finish(int entry, const Mark& begin) {
+    int64_t ns = nowNs() - begin.m_ns;
+    Mark end = mark();  // the switches the clock's reading took are the measurement's, not counted
+    long waits = end.m_waits - begin.m_waits, preempts = end.m_preempts - begin.m_preempts;
+    m_span.m_ns += ns;
+    m_span.m_waits += waits;
+    m_span.m_preempts += preempts;
+    add(entry, ns, waits, preempts);
+}
+
+void HookTimes::addSpan(int entry) { add(entry, m_span.m_ns, m_span.m_waits, m_span.m_preempts); }
+
+void HookTimes::add(int entry, int64_t ns, long waits, long preempts) {
     if (entry < 0) return;
     Entry& e = m_entries[entry];
     e.m_calls++;
     if (ns > e.m_max) e.m_max = ns;
     e.m_counts[bucketOf(ns)]++;
+    if (waits > 0) e.m_waited++;
+    if (preempts > 0) e.m_preempted++;
+    if (waits == 0 && preempts == 0) {
+        if (ns > e.m_quiet_max) e.m_quiet_max = ns;
+        e.m_quiet_counts[bucketOf(ns)]++;
+    }
 }
 
-double HookTimes::percentile(const Entry& e, double p) const {
+double HookTimes::percentile(const uint64_t* counts, int64_t max, double p) {
     // The top of the bucket the p-th call falls in: never less than the true value.
-    uint64_t rank = uint64_t(p * double(e.m_calls - 1)) + 1, seen = 0;
+    uint64_t calls = 0;
+    for (int b = 0; b < BUCKETS; b++) calls += counts[b];
+    if (calls == 0) return 0.0;
+    uint64_t rank = uint64_t(p * double(calls - 1)) + 1, seen = 0;
     for (int b = 0; b < BUCKETS; b++) {
-        seen += e.m_counts[b];
+        seen += counts[b];
         if (seen >= rank) {
             int64_t top = bucketTop(b);
-            return double(top < e.m_max ? top : e.m_max) / 1000.0;
+            return double(top < max ? top : max) / 1000.0;
         }
     }
-    return double(e.m_max) / 1000.0;
+    return double(max) / 1000.0;
 }
 
 std::string HookTimes::report() const {
-    std::string out = "simhost: time inside the plugin on the main thread, microseconds\n";
-    char line[160];
-    snprintf(line, sizeof(line), "%-34s %10s %9s %9s %9s %11s\n", "call", "calls", "p50", "p99",
-             "p99.9", "max");
+    std::string out = "simhost: time inside the plugin on the main thread, microseconds\n"
+                      "  (waited: calls in which the thread blocked; preempted: calls in which it "
+                      "lost the core; quiet: calls with neither)\n";
+    char line[200];
+    snprintf(line, sizeof(line), "%-34s %10s %9s %9s %9s %11s %8s %9s %11s %11s\n", "call",
+             "calls", "p50", "p99", "p99.9", "max", "waited", "preempted", "quiet p99.9",
+             "quiet max");
     out += line;
     for (int i = 0; i < m_used; i++) {
         const Entry& e = m_entries[i];
         if (e.m_calls == 0) continue;
-        snprintf(line, sizeof(line), "%-34s %10llu %9.2f %9.2f %9.2f %11.2f\n", e.m_text,
-                 static_cast<unsigned long long>(e.m_calls), percentile(e, 0.5),
-                 percentile(e, 0.99), percentile(e, 0.999), double(e.m_max) / 1000.0);
+        snprintf(line, sizeof(line), "%-34s %10llu %9.2f %9.2f %9.2f %11.2f %8llu %9llu %11.2f %11.2f\n",
+                 e.m_text, static_cast<unsigned long long>(e.m_calls),
+                 percentile(e.m_counts, e.m_max, 0.5), percentile(e.m_counts, e.m_max, 0.99),
+                 percentile(e.m_counts, e.m_max, 0.999), double(e.m_max) / 1000.0,
+                 static_cast<unsigned long long>(e.m_waited),
+                 static_cast<unsigned long long>(e.m_preempted),
+                 percentile(e.m_quiet_counts, e.m_quiet_max, 0.999), double(e.m_quiet_max) / 1000.0);
         out += line;
     }
     return out;

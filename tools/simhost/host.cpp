@@ -229,13 +229,13 @@ auto SimHost::dispatch(const char* name, const Table* pre, const Table* post, co
         m_meta_globals.mres = MRES_UNSET;
         m_meta_globals.prev_mres = MRES_UNSET;
         m_meta_globals.orig_ret = &orig;
-        int64_t started = m_times ? HookTimes::nowNs() : 0;
+        HookTimes::Mark started = m_times ? HookTimes::mark() : HookTimes::Mark{};
         if constexpr (std::is_void_v<R>) {
             (table->*member)(args...);
-            if (m_times) m_times->add(m_times->entry(name, phase), HookTimes::nowNs() - started);
+            if (m_times) m_times->finish(m_times->entry(name, phase), started);
         } else {
             Value v = (table->*member)(args...);
-            if (m_times) m_times->add(m_times->entry(name, phase), HookTimes::nowNs() - started);
+            if (m_times) m_times->finish(m_times->entry(name, phase), started);
             if (m_meta_globals.mres == MRES_SUPERCEDE) orig = v;
             if (m_meta_globals.mres == MRES_OVERRIDE) override_value = v;
         }
@@ -454,7 +454,7 @@ void SimHost::activateMap(const std::string& map) {
     dispatch("ServerActivate", m_dll_pre, m_dll_post, m_game, &DLL_FUNCTIONS::pfnServerActivate,
              m_edicts, 1 + m_options.max_clients, m_options.max_clients);
     m_map_running = true;
-    if (m_times) m_times->add(m_times->entryText("map change (every plugin call)"), m_times->span());
+    if (m_times) m_times->addSpan(m_times->entryText("map change (every plugin call)"));
     m_real_start = wallSeconds();
     m_game_start = m_globals.time;
     print("simhost: map " + map + " running\n");
@@ -476,12 +476,12 @@ void SimHost::runFrame() {
         // The same measurement around nothing, and around a fixed microsecond or so of
         // arithmetic: what the machine itself adds to a call of that length (preemption, a
         // hypervisor's steal), for holding the hooks' tails against.
-        int64_t started = HookTimes::nowNs();
-        m_times->add(m_times->entry("(the clock alone)", nullptr), HookTimes::nowNs() - started);
-        started = HookTimes::nowNs();
+        HookTimes::Mark started = HookTimes::mark();
+        m_times->finish(m_times->entry("(the clock alone)", nullptr), started);
+        started = HookTimes::mark();
         volatile uint32_t x = 1;
         for (int i = 0; i < 400; i++) x = x * 1664525u + 1013904223u;
-        m_times->add(m_times->entry("(fixed arithmetic)", nullptr), HookTimes::nowNs() - started);
+        m_times->finish(m_times->entry("(fixed arithmetic)", nullptr), started);
     }
     dispatch("StartFrame", m_dll_pre, m_dll_post, m_game, &DLL_FUNCTIONS::pfnStartFrame);
     m_game_logic->runPlayers();
@@ -537,11 +537,11 @@ void SimHost::command(const std::string& line) {
         m_argv = words;
         size_t args = line.find(name) + name.size();
         m_args = args < line.size() ? line.substr(args + 1) : "";
-        int64_t started = m_times ? HookTimes::nowNs() : 0;
+        HookTimes::Mark started = m_times ? HookTimes::mark() : HookTimes::Mark{};
         cmd->second();
         if (m_times) {
             std::string what = "console " + name + (words.size() > 1 ? " " + words[1] : "");
-            m_times->add(m_times->entryText(what.c_str()), HookTimes::nowNs() - started);
+            m_times->finish(m_times->entryText(what.c_str()), started);
         }
         m_argv.clear();
         m_args.clear();
