@@ -85,16 +85,23 @@ void NamesCollection::release() {
     }
 }
 
+NamesCollection::Node* NamesCollection::newNode(size_t capacity) {
+    Node* node = new (std::nothrow) Node{{nullptr, 0, int32_t(capacity)}, {nullptr}};
+    if (node != nullptr) node->m_entry.m_text = new (std::nothrow) char[capacity];
+    if (node != nullptr && node->m_entry.m_text == nullptr) {
+        delete node;
+        return nullptr;
+    }
+    return node;
+}
+
 bool NamesCollection::reserve(int count, int capacity) {
     for (Node* node = m_spare; node != nullptr; node = node->m_next.load(std::memory_order_relaxed))
         count--;
     for (int i = 0; i < count; i++) {
-        Node* node = new (std::nothrow) Node{{nullptr, 0, capacity}, {m_spare}};
-        if (node != nullptr) node->m_entry.m_text = new (std::nothrow) char[size_t(capacity)];
-        if (node == nullptr || node->m_entry.m_text == nullptr) {
-            delete node;
-            return false;
-        }
+        Node* node = newNode(size_t(capacity));
+        if (node == nullptr) return false;
+        node->m_next.store(m_spare, std::memory_order_relaxed);
         m_spare = node;
     }
     return true;
@@ -116,19 +123,12 @@ NamesCollection::Node* NamesCollection::spareFor(size_t bytes) {
     // the first kept entry with a bigger buffer, so that the kept entries never outnumber the
     // names of the busiest map.
     size_t capacity = bytes < 32 ? 32 : bytes;
+    if (m_spare == nullptr) return newNode(capacity);
     char* text = new (std::nothrow) char[capacity];
     if (text == nullptr) return nullptr;
     Node* node = m_spare;
-    if (node != nullptr) {
-        m_spare = node->m_next.load(std::memory_order_relaxed);
-        delete[] node->m_entry.m_text;
-    } else {
-        node = new (std::nothrow) Node{{nullptr, 0, 0}, {nullptr}};
-        if (node == nullptr) {
-            delete[] text;
-            return nullptr;
-        }
-    }
+    m_spare = node->m_next.load(std::memory_order_relaxed);
+    delete[] node->m_entry.m_text;
     node->m_entry.m_text = text;
     node->m_entry.m_capacity = int32_t(capacity);
     return node;

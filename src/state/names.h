@@ -56,6 +56,7 @@ private:
     };
 
     Node* spareFor(size_t bytes);  // a kept entry for a text of bytes, or a new one
+    static Node* newNode(size_t capacity);  // unlinked, with a buffer; null without memory
 
     std::atomic<Node*> m_head{nullptr};
     Node* m_spare = nullptr;  // the writer's: entries cleared and waiting

@@ -61,9 +61,23 @@ bool MapState::sameAs(const MapState& other) const {
 void ScoreState::clear() { memset(this, 0, sizeof *this); }
 void BombState::clear() { memset(this, 0, sizeof *this); }
 
+namespace {
+
+// The bytes are left as they come: m_used says how many hold anything.
+EventBlock* newBlock() {
+    EventBlock* block = new (std::nothrow) EventBlock;
+    if (block != nullptr) {
+        block->m_next = nullptr;
+        block->m_used = 0;
+    }
+    return block;
+}
+
+}  // namespace
+
 bool Events::reserveBlock() {
     if (m_blocks != nullptr) return true;
-    m_blocks = new (std::nothrow) EventBlock{nullptr, 0, {}};
+    m_blocks = newBlock();
     m_current = m_blocks;
     return m_blocks != nullptr;
 }
@@ -73,7 +87,7 @@ unsigned char* Events::reserve(size_t bytes) {
     if (m_current == nullptr && !reserveBlock()) return nullptr;
     while (m_current->m_used + bytes > EVENT_BLOCK_BYTES) {
         if (m_current->m_next == nullptr) {
-            m_current->m_next = new (std::nothrow) EventBlock{nullptr, 0, {}};
+            m_current->m_next = newBlock();
             if (m_current->m_next == nullptr) return nullptr;
         }
         m_current = m_current->m_next;
@@ -137,8 +151,9 @@ void StateManager::allocate(int last) {
     if (last < 0) last = 0;
     m_last = last;
     m_states = new States[last + 1];
-    // Enough for a usual half-second's events: the game thread then allocates nothing.
-    for (int i = 0; i <= last; i++) m_states[i].m_events.reserveBlock();
+    // Enough for a usual half-second's events: the game thread then allocates nothing. Only
+    // the ring's slots take events, not the baseline.
+    for (int i = 0; i < last; i++) m_states[i].m_events.reserveBlock();
     clear();
 }
 
@@ -212,11 +227,11 @@ Grenades::~Grenades() {
     }
 }
 
+Grenades::Grenades() {
+    for (GrenadeNode& node : m_stock) giveBack(&node);
+}
+
 GrenadeNode* Grenades::take() {
-    if (!m_stocked) {
-        for (GrenadeNode& node : m_stock) giveBack(&node);
-        m_stocked = true;
-    }
     GrenadeNode* node = m_free;
     if (node == nullptr) return new (std::nothrow) GrenadeNode;
     m_free = node->m_next;

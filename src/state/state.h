@@ -149,7 +149,8 @@ private:
     void link(EventNode* node);  // at the tail
 };
 
-// The capture ring's size: slots 1..CAPTURE_RING_LAST, slot 0 the baseline.
+// The capture ring's size: slots 0..CAPTURE_RING_LAST-1 go round, slot CAPTURE_RING_LAST is the
+// baseline.
 enum { CAPTURE_RING_LAST = 15 };
 
 class StateManager {
@@ -230,7 +231,7 @@ public:
         Grenades* m_owner;
     };
 
-    Grenades() = default;
+    Grenades();  // the stock on the free list
     ~Grenades();
     Grenades(const Grenades&) = delete;
     Grenades& operator=(const Grenades&) = delete;
@@ -250,7 +251,6 @@ public:
     // beyond it nodes are allocated and kept here too.
     GrenadeNode* m_free = nullptr;
     GrenadeNode m_stock[GRENADE_STOCK] = {};
-    bool m_stocked = false;
     int32_t m_last_id = 0;  // last id handed out: the first grenade gets 1, the 32nd 0
     int32_t m_classname = 0;
 };
