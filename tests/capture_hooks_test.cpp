@@ -1,29 +1,7 @@
 // The frame, entity and client hooks, and what the per-frame paths allocate.
-#include <cstdlib>
-#include <new>
-
+#include "allocations.h"
 #include "broadcast/connections.h"
 #include "capture_fixture.h"
-
-// Every operator new of the test binary goes to malloc as before; only a thread that asked for
-// counting counts, so no other test or thread sees a difference.
-namespace {
-thread_local bool t_counting = false;
-thread_local long t_allocations = 0;
-void* counted(size_t size) {
-    t_allocations += t_counting;
-    if (void* p = malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-}  // namespace
-void* operator new(size_t size) { return counted(size); }
-void* operator new[](size_t size) { return counted(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return malloc(size ? size : 1); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return malloc(size ? size : 1); }
-void operator delete(void* p) noexcept { free(p); }
-void operator delete[](void* p) noexcept { free(p); }
-void operator delete(void* p, size_t) noexcept { free(p); }
-void operator delete[](void* p, size_t) noexcept { free(p); }
 
 namespace {
 
@@ -124,13 +102,7 @@ TEST_F(CaptureHooks, PerFrameAndPerMessagePathsAndEventsAllocateNothing) {
         send(gmsgBombDrop, 0, {1.0, 2.0, 3.0, 0});
         send(1, 0, {1, 2, "not read"});
     };
-    auto allocations = [&](auto&& calls) {
-        t_allocations = 0;
-        t_counting = true;
-        calls();
-        t_counting = false;
-        return t_allocations;
-    };
+    auto allocations = [](auto&& calls) { return allocationsDuring(calls); };
     m_globals.time = 1.1f;
     EXPECT_EQ(allocations(frame), 0);
     m_globals.time = 2.0f;  // a new game second: the clock chunk is the slot's own

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "allocations.h"
 #include "sdk/engine.h"
 #include "state/names.h"
 #include "state/state.h"
@@ -280,6 +282,30 @@ TEST(Names, ClearedEntriesServeTheNextTextsWhenTheyFit) {
     EXPECT_STREQ(names.get(d), long_name.c_str());
     EXPECT_EQ(names.put("short"), names.put("short"));
     EXPECT_EQ(names.count(), 3);
+}
+
+// Every map brings names longer than the last map's: each takes a kept entry and only its buffer
+// is new, so the kept entries stay as many as one map's names; a map like one before allocates
+// nothing.
+TEST(Names, KeptEntriesNeverOutnumberTheBusiestMapsNames) {
+    NamesCollection names;
+    auto map = [&](size_t length) {
+        std::vector<std::string> texts;
+        for (char c = 'a'; c < 'a' + 10; c++) texts.emplace_back(length, c);
+        return allocationsDuring([&] {
+            for (const std::string& text : texts) names.put(text.c_str());
+        });
+    };
+    EXPECT_EQ(map(20), 20);  // ten entries, ten buffers
+    names.clear();
+    EXPECT_EQ(map(40), 10);  // the ten entries again, with bigger buffers
+    names.clear();
+    EXPECT_EQ(map(60), 10);
+    names.clear();
+    EXPECT_EQ(map(60), 0);
+    names.clear();
+    EXPECT_EQ(map(20), 0);
+    EXPECT_EQ(names.count(), 10);
 }
 
 // One game thread fills slots, names and events and advances; one encoder takes each slot and
