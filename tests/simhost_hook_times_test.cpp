@@ -38,6 +38,8 @@ TEST(SimhostHookTimes, PercentilesComeFromTheCallsOfEachEntryAlone) {
     times.add(fast, 7000, 2, 0);  // blocked
     times.add(fast, 6000, 1, 1);
     times.add(slow, 150000000);
+    int joined = times.entry("ServerDeactivate", "post");
+    times.add(joined, 100000000, 1, 0);  // a join: no quiet call to show
     std::string report = times.report();
     // 1000 calls: p50 and p99 0.1 us, p99.9 the 999th call (7 us, within its bucket), max 9 us.
     auto row = [&](const char* name, double* v) {
@@ -64,4 +66,6 @@ TEST(SimhostHookTimes, PercentilesComeFromTheCallsOfEachEntryAlone) {
     EXPECT_EQ(v[0], 1);
     EXPECT_EQ(v[1], 150000.0);  // capped by the true maximum, not the bucket's top
     EXPECT_EQ(v[4], 150000.0);
+    EXPECT_EQ(row("ServerDeactivate post", v), 7) << report;  // quiet columns read "-"
+    EXPECT_EQ(v[5], 1);
 }

@@ -63,7 +63,7 @@ int HookTimes::entryText(const char* text) {
 
 void HookTimes::finish(int entry, const Mark& begin) {
     int64_t ns = nowNs() - begin.m_ns;
-    Mark end = mark();  // the switches the clock's reading took are the measurement's, not counted
+    Mark end = mark();  // read after the clock: getrusage's own cost is not timed
     long waits = end.m_waits - begin.m_waits, preempts = end.m_preempts - begin.m_preempts;
     m_span.m_ns += ns;
     m_span.m_waits += waits;
@@ -82,6 +82,7 @@ void HookTimes::add(int entry, int64_t ns, long waits, long preempts) {
     if (waits > 0) e.m_waited++;
     if (preempts > 0) e.m_preempted++;
     if (waits == 0 && preempts == 0) {
+        e.m_quiet_calls++;
         if (ns > e.m_quiet_max) e.m_quiet_max = ns;
         e.m_quiet_counts[bucketOf(ns)]++;
     }
@@ -115,13 +116,16 @@ std::string HookTimes::report() const {
     for (int i = 0; i < m_used; i++) {
         const Entry& e = m_entries[i];
         if (e.m_calls == 0) continue;
-        snprintf(line, sizeof(line), "%-34s %10llu %9.2f %9.2f %9.2f %11.2f %8llu %9llu %11.2f %11.2f\n",
+        char quiet[32] = "          -           -";  // every call waited or was preempted
+        if (e.m_quiet_calls > 0)
+            snprintf(quiet, sizeof(quiet), "%11.2f %11.2f",
+                     percentile(e.m_quiet_counts, e.m_quiet_max, 0.999), double(e.m_quiet_max) / 1000.0);
+        snprintf(line, sizeof(line), "%-34s %10llu %9.2f %9.2f %9.2f %11.2f %8llu %9llu %s\n",
                  e.m_text, static_cast<unsigned long long>(e.m_calls),
                  percentile(e.m_counts, e.m_max, 0.5), percentile(e.m_counts, e.m_max, 0.99),
                  percentile(e.m_counts, e.m_max, 0.999), double(e.m_max) / 1000.0,
                  static_cast<unsigned long long>(e.m_waited),
-                 static_cast<unsigned long long>(e.m_preempted),
-                 percentile(e.m_quiet_counts, e.m_quiet_max, 0.999), double(e.m_quiet_max) / 1000.0);
+                 static_cast<unsigned long long>(e.m_preempted), quiet);
         out += line;
     }
     return out;

@@ -55,6 +55,7 @@ private:
         uint64_t m_calls = 0;
         int64_t m_max = 0;
         int64_t m_quiet_max = 0;
+        uint64_t m_quiet_calls = 0;
         uint64_t m_waited = 0;
         uint64_t m_preempted = 0;
         uint64_t m_counts[BUCKETS] = {};
