@@ -61,13 +61,15 @@ int HookTimes::entryText(const char* text) {
     return m_used++;
 }
 
-void HookTimes::finish(int entry, const Mark& begin) {
+void HookTimes::finish(int entry, const Mark& begin, bool in_span) {
     int64_t ns = nowNs() - begin.m_ns;
     Mark end = mark();  // read after the clock: getrusage's own cost is not timed
     long waits = end.m_waits - begin.m_waits, preempts = end.m_preempts - begin.m_preempts;
-    m_span.m_ns += ns;
-    m_span.m_waits += waits;
-    m_span.m_preempts += preempts;
+    if (in_span) {
+        m_span.m_ns += ns;
+        m_span.m_waits += waits;
+        m_span.m_preempts += preempts;
+    }
     add(entry, ns, waits, preempts);
 }
 

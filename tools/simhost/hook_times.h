@@ -37,8 +37,9 @@ public:
     // full. A call site passes the same literals each time, so the pointers are compared first.
     int entry(const char* name, const char* detail);
     int entryText(const char* text);  // for text that does not outlive the call
-    // The call from begin to now; also counted into the running span.
-    void finish(int entry, const Mark& begin);
+    // The call from begin to now; also counted into the running span unless it is a host
+    // service called from inside a call already counted.
+    void finish(int entry, const Mark& begin, bool in_span = true);
     // One call of ns in which the thread made that many voluntary and involuntary switches.
     void add(int entry, int64_t ns, long waits = 0, long preempts = 0);
     void beginSpan() { m_span = Mark{}; }

@@ -62,6 +62,7 @@ public:
     bool quitRequested() const { return m_quit; }
     int hookWarnings() const { return m_hook_warnings; }
     const HookTimes* hookTimes() const { return m_times; }  // null unless options.hook_times
+    HookTimes* hookTimes() { return m_times; }
     Game* game() { return m_game_logic; }
     meta_globals_t* metaGlobals() { return &m_meta_globals; }
     void setGame(Game* game);  // takes ownership; the scripted match replaces the bare game
