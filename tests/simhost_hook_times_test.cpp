@@ -45,27 +45,65 @@ TEST(SimhostHookTimes, PercentilesComeFromTheCallsOfEachEntryAlone) {
     auto row = [&](const char* name, double* v) {
         size_t at = report.find(name);
         if (at == std::string::npos) return 0;
-        return sscanf(report.c_str() + at + strlen(name), "%lf %lf %lf %lf %lf %lf %lf %lf %lf",
-                      &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8]);
+        return sscanf(report.c_str() + at + strlen(name),
+                      "%lf %lf %lf %lf %lf %lf %lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3],
+                      &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]);
     };
-    double v[9];
-    ASSERT_EQ(row("StartFrame pre", v), 9) << report;
+    double v[10];
+    ASSERT_EQ(row("StartFrame pre", v), 10) << report;
     EXPECT_EQ(v[0], 1000);
     EXPECT_NEAR(v[1], 0.1, 0.01);
     EXPECT_NEAR(v[2], 0.1, 0.01);
     EXPECT_GE(v[3], 7.0);
     EXPECT_LE(v[3], 7.0 * 17 / 16 + 0.01);
     EXPECT_EQ(v[4], 9.0);
-    EXPECT_EQ(v[5], 2);  // waited
-    EXPECT_EQ(v[6], 2);  // preempted
+    EXPECT_EQ(v[5], v[3]);  // no host service called: the own time is the whole
+    EXPECT_EQ(v[6], 2);  // waited
+    EXPECT_EQ(v[7], 2);  // preempted
     // The quiet calls are the 996 short ones and the 3 us one: their p99.9 is still the short
     // calls' bucket, their max the 3 us call.
-    EXPECT_NEAR(v[7], 0.1, 0.01);
-    EXPECT_EQ(v[8], 3.0);
-    ASSERT_EQ(row("ServerActivate post", v), 9) << report;
+    EXPECT_NEAR(v[8], 0.1, 0.01);
+    EXPECT_EQ(v[9], 3.0);
+    ASSERT_EQ(row("ServerActivate post", v), 10) << report;
     EXPECT_EQ(v[0], 1);
     EXPECT_EQ(v[1], 150000.0);  // capped by the true maximum, not the bucket's top
     EXPECT_EQ(v[4], 150000.0);
-    EXPECT_EQ(row("ServerDeactivate post", v), 7) << report;  // quiet columns read "-"
-    EXPECT_EQ(v[5], 1);
+    EXPECT_EQ(row("ServerDeactivate post", v), 8) << report;  // quiet columns read "-"
+    EXPECT_EQ(v[6], 1);
+}
+
+// A host service timed inside a plugin call is taken from that call's own time only: not from
+// the calls before or after it, nor from a host service called outside any plugin call.
+TEST(SimhostHookTimes, OwnTimeLeavesOutTheHostServicesCalledInside) {
+    static HookTimes times;
+    auto spin = [](int64_t ns) {
+        for (int64_t until = HookTimes::nowNs() + ns; HookTimes::nowNs() < until;) {}
+    };
+    const auto host_service = HookTimes::Kind::host_service;
+    {
+        HookTimes::Scope outside(&times, "(host) print", nullptr, host_service);
+        spin(2000000);
+    }
+    for (int i = 0; i < 3; i++) {
+        HookTimes::Scope frame(&times, "StartFrame");
+        HookTimes::Scope host(&times, "(host) store", nullptr, host_service);
+        spin(20000000);  // 20 ms inside the host service, next to nothing outside it
+    }
+    { HookTimes::Scope think(&times, "Think"); spin(3000000); }
+    std::string report = times.report();
+    auto row = [&](const char* name, double* v) {
+        size_t at = report.find(name);
+        if (at == std::string::npos) return 0;
+        return sscanf(report.c_str() + at + strlen(name), "%lf %lf %lf %lf %lf %lf", &v[0],
+                      &v[1], &v[2], &v[3], &v[4], &v[5]);
+    };
+    double v[6];
+    ASSERT_EQ(row("StartFrame", v), 6) << report;
+    EXPECT_GE(v[4], 20000.0);  // the whole call holds the host service
+    EXPECT_LT(v[5], 1000.0) << report;
+    ASSERT_EQ(row("Think", v), 6) << report;
+    EXPECT_GE(v[5], 3000.0) << report;  // the host services before it are not taken from it
+    EXPECT_LT(v[5], 20000.0) << report;
+    ASSERT_EQ(row("(host) store", v), 6) << report;
+    EXPECT_GE(v[5], 20000.0) << report;  // a host service's own row is its whole time
 }

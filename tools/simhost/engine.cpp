@@ -65,39 +65,25 @@ const char* CVarGetString(const char* name) {
     auto it = g_host->m_cvars.find(name ? name : "");
     return it == g_host->m_cvars.end() ? "" : it->second.value.c_str();
 }
-// Times a host service that does what a real engine's would (store a value, format and print a
-// line) as a row of its own in --hook-times, so that a hook's tail can be told from the host's.
-// The hook's own row includes it.
-class HostCall {
-public:
-    explicit HostCall(const char* name) : m_times(g_host->hookTimes()), m_name(name) {
-        if (m_times) m_begin = HookTimes::mark();
-    }
-    ~HostCall() {
-        if (m_times) m_times->finish(m_times->entry(m_name, nullptr), m_begin, false);
-    }
-    HostCall(const HostCall&) = delete;
-    HostCall& operator=(const HostCall&) = delete;
-
-private:
-    HookTimes* m_times;
-    const char* m_name;
-    HookTimes::Mark m_begin;
-};
+// A host service that does what a real engine's would (store a value, format and print a line)
+// is timed as a row of its own in --hook-times, so that a hook's tail can be told from the host's.
+static HookTimes::Scope hostCall(const char* name) {
+    return HookTimes::Scope(g_host->hookTimes(), name, nullptr, HookTimes::Kind::host_service);
+}
 
 void CVarSetFloat(const char* name, float value) {
-    HostCall timed("(host) CVarSetFloat");
+    auto timed = hostCall("(host) CVarSetFloat");
     char text[64];
     snprintf(text, sizeof(text), "%g", value);
     if (name) g_host->setCvar(name, text);
 }
 void CVarSetString(const char* name, const char* value) {
-    HostCall timed("(host) CVarSetString");
+    auto timed = hostCall("(host) CVarSetString");
     if (name) g_host->setCvar(name, value ? value : "");
 }
 
 void AlertMessage(ALERT_TYPE type, char* fmt, ...) {
-    HostCall timed("(host) AlertMessage");
+    auto timed = hostCall("(host) AlertMessage");
     va_list ap;
     va_start(ap, fmt);
     std::string text = vformat(fmt, ap);
@@ -124,7 +110,7 @@ int RegUserMsg(const char* name, int size) {
     return id;
 }
 void ServerPrint(const char* text) {
-    HostCall timed("(host) ServerPrint");
+    auto timed = hostCall("(host) ServerPrint");
     g_host->print(text ? text : "");
 }
 const char* Cmd_Args() { return g_host->m_args.c_str(); }

@@ -13,8 +13,9 @@ int64_t HookTimes::nowNs() {
         .count();
 }
 
-HookTimes::Mark HookTimes::mark() {
+HookTimes::Mark HookTimes::mark() const {
     Mark m;
+    m.m_host_ns = m_host_ns;
 #ifdef __linux__
     struct rusage r;
     if (getrusage(RUSAGE_THREAD, &r) == 0) {
@@ -61,26 +62,45 @@ int HookTimes::entryText(const char* text) {
     return m_used++;
 }
 
-void HookTimes::finish(int entry, const Mark& begin, bool in_span) {
+HookTimes::Scope::Scope(HookTimes* times, const char* name, const char* detail, Kind kind)
+    : m_times(times), m_name(name), m_detail(detail), m_kind(kind) {
+    if (m_times) m_begin = m_times->mark();
+}
+
+HookTimes::Scope::~Scope() {
+    if (m_times) m_times->finish(m_times->entry(m_name, m_detail), m_begin, m_kind);
+}
+
+void HookTimes::finish(int entry, const Mark& begin, Kind kind) {
     int64_t ns = nowNs() - begin.m_ns;
     Mark end = mark();  // read after the clock: getrusage's own cost is not timed
     long waits = end.m_waits - begin.m_waits, preempts = end.m_preempts - begin.m_preempts;
-    if (in_span) {
+    int64_t host_ns = end.m_host_ns - begin.m_host_ns;
+    if (kind == Kind::host_service) {
+        m_host_ns += ns;  // taken from the enclosing plugin call's own time
+        host_ns = 0;
+    } else {
         m_span.m_ns += ns;
         m_span.m_waits += waits;
         m_span.m_preempts += preempts;
+        m_span.m_host_ns += host_ns;
     }
-    add(entry, ns, waits, preempts);
+    add(entry, ns, waits, preempts, host_ns);
 }
 
-void HookTimes::addSpan(int entry) { add(entry, m_span.m_ns, m_span.m_waits, m_span.m_preempts); }
+void HookTimes::addSpan(int entry) {
+    add(entry, m_span.m_ns, m_span.m_waits, m_span.m_preempts, m_span.m_host_ns);
+}
 
-void HookTimes::add(int entry, int64_t ns, long waits, long preempts) {
+void HookTimes::add(int entry, int64_t ns, long waits, long preempts, int64_t host_ns) {
     if (entry < 0) return;
     Entry& e = m_entries[entry];
     e.m_calls++;
     if (ns > e.m_max) e.m_max = ns;
     e.m_counts[bucketOf(ns)]++;
+    int64_t own = ns - host_ns;
+    if (own > e.m_own_max) e.m_own_max = own;
+    e.m_own_counts[bucketOf(own)]++;
     if (waits > 0) e.m_waited++;
     if (preempts > 0) e.m_preempted++;
     if (waits == 0 && preempts == 0) {
@@ -108,12 +128,13 @@ double HookTimes::percentile(const uint64_t* counts, int64_t max, double p) {
 
 std::string HookTimes::report() const {
     std::string out = "simhost: time inside the plugin on the main thread, microseconds\n"
-                      "  (waited: calls in which the thread blocked; preempted: calls in which it "
+                      "  (own: less the host services it called, which have rows of their own; "
+                      "waited: calls in which\n   the thread blocked; preempted: calls in which it "
                       "lost the core; quiet: calls with neither)\n";
-    char line[200];
-    snprintf(line, sizeof(line), "%-34s %10s %9s %9s %9s %11s %8s %9s %11s %11s\n", "call",
-             "calls", "p50", "p99", "p99.9", "max", "waited", "preempted", "quiet p99.9",
-             "quiet max");
+    char line[224];
+    snprintf(line, sizeof(line), "%-34s %10s %9s %9s %9s %11s %9s %8s %9s %11s %11s\n", "call",
+             "calls", "p50", "p99", "p99.9", "max", "own p99.9", "waited", "preempted",
+             "quiet p99.9", "quiet max");
     out += line;
     for (int i = 0; i < m_used; i++) {
         const Entry& e = m_entries[i];
@@ -122,10 +143,12 @@ std::string HookTimes::report() const {
         if (e.m_quiet_calls > 0)
             snprintf(quiet, sizeof(quiet), "%11.2f %11.2f",
                      percentile(e.m_quiet_counts, e.m_quiet_max, 0.999), double(e.m_quiet_max) / 1000.0);
-        snprintf(line, sizeof(line), "%-34s %10llu %9.2f %9.2f %9.2f %11.2f %8llu %9llu %s\n",
-                 e.m_text, static_cast<unsigned long long>(e.m_calls),
+        snprintf(line, sizeof(line),
+                 "%-34s %10llu %9.2f %9.2f %9.2f %11.2f %9.2f %8llu %9llu %s\n", e.m_text,
+                 static_cast<unsigned long long>(e.m_calls),
                  percentile(e.m_counts, e.m_max, 0.5), percentile(e.m_counts, e.m_max, 0.99),
                  percentile(e.m_counts, e.m_max, 0.999), double(e.m_max) / 1000.0,
+                 percentile(e.m_own_counts, e.m_own_max, 0.999),
                  static_cast<unsigned long long>(e.m_waited),
                  static_cast<unsigned long long>(e.m_preempted), quiet);
         out += line;

@@ -4,7 +4,9 @@
 // each call also reads the thread's context switches before and after (outside the timed part):
 // a voluntary switch means the call blocked (a lock, a socket, a sleep), an involuntary one that
 // the machine took the core away; the calls with neither get a histogram of their own, which is
-// the plugin's cost without the machine's noise.
+// the plugin's cost without the machine's noise. Host services the plugin calls (storing a
+// variable, printing a line) are timed as rows of their own, and each call's time less theirs is
+// its "own" time: what the plugin spends, not the host it calls.
 #pragma once
 
 #include <cstdint>
@@ -19,15 +21,35 @@ public:
     static constexpr int STEPS = 16;
     static constexpr int BUCKETS = LINEAR + (41 - 5) * STEPS;
 
-    // Where a call began: the thread's switch counts, then the clock (read last).
+    // Where a call began: the thread's switch counts, the host services' time so far, then the
+    // clock (read last).
     struct Mark {
         long m_waits = 0;
         long m_preempts = 0;
+        int64_t m_host_ns = 0;
         int64_t m_ns = 0;
+    };
+    enum class Kind { plugin, host_service };
+
+    // Times the span of its own life as one call of an entry (nothing when times is null).
+    class Scope {
+    public:
+        Scope(HookTimes* times, const char* name, const char* detail = nullptr,
+              Kind kind = Kind::plugin);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        HookTimes* m_times;
+        const char* m_name;
+        const char* m_detail;
+        Kind m_kind;
+        Mark m_begin;
     };
 
     static int64_t nowNs();
-    static Mark mark();
+    Mark mark() const;
     static int bucketOf(int64_t ns);
     static int64_t bucketTop(int bucket);  // the largest value the bucket holds
 
@@ -37,15 +59,17 @@ public:
     // full. A call site passes the same literals each time, so the pointers are compared first.
     int entry(const char* name, const char* detail);
     int entryText(const char* text);  // for text that does not outlive the call
-    // The call from begin to now; also counted into the running span unless it is a host
-    // service called from inside a call already counted.
-    void finish(int entry, const Mark& begin, bool in_span = true);
-    // One call of ns in which the thread made that many voluntary and involuntary switches.
-    void add(int entry, int64_t ns, long waits = 0, long preempts = 0);
+    // The call from begin to now. A plugin call counts into the running span; a host service is
+    // called from inside a plugin call, whose time already holds it.
+    void finish(int entry, const Mark& begin, Kind kind = Kind::plugin);
+    // One call of ns in which the thread made that many voluntary and involuntary switches and
+    // spent host_ns of it in host services.
+    void add(int entry, int64_t ns, long waits = 0, long preempts = 0, int64_t host_ns = 0);
     void beginSpan() { m_span = Mark{}; }
     void addSpan(int entry);  // the span's sums as one call
-    // The table: per entry calls, p50, p99, p99.9 and max in microseconds, the calls that
-    // waited or were preempted, and p99.9 and max of the calls that did neither.
+    // The table: per entry calls, p50, p99, p99.9 and max in microseconds, p99.9 of the own
+    // time, the calls that waited or were preempted, and p99.9 and max of the calls that did
+    // neither.
     std::string report() const;
 
 private:
@@ -61,11 +85,14 @@ private:
         uint64_t m_preempted = 0;
         uint64_t m_counts[BUCKETS] = {};
         uint64_t m_quiet_counts[BUCKETS] = {};  // calls with no switch at all
+        int64_t m_own_max = 0;
+        uint64_t m_own_counts[BUCKETS] = {};  // less the host services called
     };
     static double percentile(const uint64_t* counts, int64_t max, double p);
 
     bool m_enabled = false;
     int m_used = 0;
     Mark m_span;  // sums since beginSpan
+    int64_t m_host_ns = 0;  // all host services' time
     Entry m_entries[MAX_ENTRIES];
 };

@@ -229,13 +229,15 @@ auto SimHost::dispatch(const char* name, const Table* pre, const Table* post, co
         m_meta_globals.mres = MRES_UNSET;
         m_meta_globals.prev_mres = MRES_UNSET;
         m_meta_globals.orig_ret = &orig;
-        HookTimes::Mark started = m_times ? HookTimes::mark() : HookTimes::Mark{};
         if constexpr (std::is_void_v<R>) {
+            HookTimes::Scope timed(m_times, name, phase);
             (table->*member)(args...);
-            if (m_times) m_times->finish(m_times->entry(name, phase), started);
         } else {
-            Value v = (table->*member)(args...);
-            if (m_times) m_times->finish(m_times->entry(name, phase), started);
+            Value v{};
+            {
+                HookTimes::Scope timed(m_times, name, phase);
+                v = (table->*member)(args...);
+            }
             if (m_meta_globals.mres == MRES_SUPERCEDE) orig = v;
             if (m_meta_globals.mres == MRES_OVERRIDE) override_value = v;
         }
@@ -476,12 +478,10 @@ void SimHost::runFrame() {
         // The same measurement around nothing, and around a fixed microsecond or so of
         // arithmetic: what the machine itself adds to a call of that length (preemption, a
         // hypervisor's steal), for holding the hooks' tails against.
-        HookTimes::Mark started = HookTimes::mark();
-        m_times->finish(m_times->entry("(the clock alone)", nullptr), started);
-        started = HookTimes::mark();
+        { HookTimes::Scope timed(m_times, "(the clock alone)"); }
+        HookTimes::Scope timed(m_times, "(fixed arithmetic)");
         volatile uint32_t x = 1;
         for (int i = 0; i < 400; i++) x = x * 1664525u + 1013904223u;
-        m_times->finish(m_times->entry("(fixed arithmetic)", nullptr), started);
     }
     dispatch("StartFrame", m_dll_pre, m_dll_post, m_game, &DLL_FUNCTIONS::pfnStartFrame);
     m_game_logic->runPlayers();
@@ -537,11 +537,15 @@ void SimHost::command(const std::string& line) {
         m_argv = words;
         size_t args = line.find(name) + name.size();
         m_args = args < line.size() ? line.substr(args + 1) : "";
-        HookTimes::Mark started = m_times ? HookTimes::mark() : HookTimes::Mark{};
-        cmd->second();
         if (m_times) {
+            // The entry's words are chosen before the call: only the call is timed.
             std::string what = "console " + name + (words.size() > 1 ? " " + words[1] : "");
-            m_times->finish(m_times->entryText(what.c_str()), started);
+            int entry = m_times->entryText(what.c_str());
+            HookTimes::Mark started = m_times->mark();
+            cmd->second();
+            m_times->finish(entry, started);
+        } else {
+            cmd->second();
         }
         m_argv.clear();
         m_args.clear();
