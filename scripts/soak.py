@@ -18,6 +18,7 @@ import shutil
 import signal
 import socket
 import struct
+import statistics
 import subprocess
 import sys
 import threading
@@ -592,9 +593,10 @@ def slope_per_hour(points):
     return sum((p[0] - mx) * (p[1] - my) for p in points) / sxx
 
 
-def growth(rows, warmup_h, column):
-    """Growth after the warm-up from the floor of each window (load lifts single samples; a leak
-    lifts the floor): (percent per game hour, rise over the whole span), or None when too few."""
+def growth(rows, warmup_h, column, level=min):
+    """Growth after the warm-up from the level of each window, its floor unless told otherwise
+    (load lifts single samples; a leak lifts the floor): (percent per game hour, rise over the
+    whole span), or None when too few."""
     after = [r for r in rows if r[0] >= warmup_h]
     if len(after) < 6:
         return None
@@ -603,7 +605,7 @@ def growth(rows, warmup_h, column):
     floors = []
     for w in range(windows):
         part = after[int(w * size):int((w + 1) * size)]
-        floors.append(((part[0][0] + part[-1][0]) / 2, min(r[column] for r in part)))
+        floors.append(((part[0][0] + part[-1][0]) / 2, level(r[column] for r in part)))
     slope = slope_per_hour(floors)
     return 100.0 * slope / (floors[0][1] or 1), slope * (after[-1][0] - after[0][0])
 
@@ -900,10 +902,14 @@ def run():
     # Each open web connection holds a visitor thread and a descriptor for as long as its client
     # keeps it (a silent one 5 s): those follow the load, so threads and descriptors are judged
     # without them. A leak stays when the connections go. They come in whole units: a rise of
-    # less than one is the load's noise.
+    # less than one is the load's noise. Less the connections they are judged by each window's
+    # median, not its floor: a sample taken between a connection's accept and its thread's start
+    # (or its close and the thread's end) reads one low, and the floor would follow those dips.
     judged = [(r[0], r[1], r[2] - r[5], r[3] - r[5]) for r in rows]
-    for col, name, unit in ((1, "resident memory", 0), (2, "threads", 1), (3, "descriptors", 1)):
-        g = growth(judged, warmup_h, col)
+    median = lambda values: statistics.median_low(list(values))
+    for col, name, unit, level in ((1, "resident memory", 0, min), (2, "threads", 1, median),
+                                   (3, "descriptors", 1, median)):
+        g = growth(judged, warmup_h, col, level)
         grow[name] = g
         if col == 1 and sanitized:
             continue
