@@ -65,8 +65,9 @@ const char* CVarGetString(const char* name) {
     auto it = g_host->m_cvars.find(name ? name : "");
     return it == g_host->m_cvars.end() ? "" : it->second.value.c_str();
 }
-// A host service that does what a real engine's would (store a value, format and print a line)
-// is timed as a row of its own in --hook-times, so that a hook's tail can be told from the host's.
+// A host service that does what a real engine's would (store a value, format and print a line,
+// look up a user info key) is timed as a row of its own in --hook-times when the plugin calls it,
+// so that a hook's tail can be told from the host's.
 static HookTimes::Scope hostCall(const char* name) {
     return HookTimes::Scope(g_host->hookTimes(), name, nullptr, HookTimes::Kind::host_service);
 }
@@ -174,6 +175,7 @@ void forEachInfoPair(const char* p, Visit visit) {
 }
 
 char* InfoKeyValue(char* info, char* key) {
+    auto timed = hostCall("(host) InfoKeyValue");
     static char values[4][256];
     static int which = 0;
     char* out = values[which = (which + 1) % 4];

@@ -64,11 +64,28 @@ int HookTimes::entryText(const char* text) {
 
 HookTimes::Scope::Scope(HookTimes* times, const char* name, const char* detail, Kind kind)
     : m_times(times), m_name(name), m_detail(detail), m_kind(kind) {
-    if (m_times) m_begin = m_times->mark();
+    begin();
+}
+
+HookTimes::Scope::Scope(HookTimes* times, int entry)
+    : m_times(times), m_entry(entry), m_found(true) {
+    begin();
+}
+
+void HookTimes::Scope::begin() {
+    if (!m_times) return;
+    if (m_kind == Kind::host_service && m_times->m_inside == 0) {
+        m_times = nullptr;
+        return;
+    }
+    if (m_kind == Kind::plugin) m_times->m_inside++;
+    m_begin = m_times->mark();
 }
 
 HookTimes::Scope::~Scope() {
-    if (m_times) m_times->finish(m_times->entry(m_name, m_detail), m_begin, m_kind);
+    if (!m_times) return;
+    m_times->finish(m_found ? m_entry : m_times->entry(m_name, m_detail), m_begin, m_kind);
+    if (m_kind == Kind::plugin) m_times->m_inside--;
 }
 
 void HookTimes::finish(int entry, const Mark& begin, Kind kind) {

@@ -31,20 +31,25 @@ public:
     };
     enum class Kind { plugin, host_service };
 
-    // Times the span of its own life as one call of an entry (nothing when times is null).
+    // Times the span of its own life as one call of an entry (nothing when times is null, nor
+    // for a host service that no plugin call is waiting on: the game calls those too).
     class Scope {
     public:
         Scope(HookTimes* times, const char* name, const char* detail = nullptr,
               Kind kind = Kind::plugin);
+        Scope(HookTimes* times, int entry);  // a plugin call of an entry already found
         ~Scope();
         Scope(const Scope&) = delete;
         Scope& operator=(const Scope&) = delete;
 
     private:
+        void begin();
         HookTimes* m_times;
-        const char* m_name;
-        const char* m_detail;
-        Kind m_kind;
+        const char* m_name = nullptr;
+        const char* m_detail = nullptr;
+        int m_entry = -1;
+        bool m_found = false;  // m_entry holds the row, not m_name and m_detail
+        Kind m_kind = Kind::plugin;
         Mark m_begin;
     };
 
@@ -94,5 +99,6 @@ private:
     int m_used = 0;
     Mark m_span;  // sums since beginSpan
     int64_t m_host_ns = 0;  // all host services' time
+    int m_inside = 0;  // plugin calls under way
     Entry m_entries[MAX_ENTRIES];
 };

@@ -540,10 +540,8 @@ void SimHost::command(const std::string& line) {
         if (m_times) {
             // The entry's words are chosen before the call: only the call is timed.
             std::string what = "console " + name + (words.size() > 1 ? " " + words[1] : "");
-            int entry = m_times->entryText(what.c_str());
-            HookTimes::Mark started = m_times->mark();
+            HookTimes::Scope timed(m_times, m_times->entryText(what.c_str()));
             cmd->second();
-            m_times->finish(entry, started);
         } else {
             cmd->second();
         }
