@@ -54,7 +54,6 @@ public:
     };
 
     static int64_t nowNs();
-    Mark mark() const;
     static int bucketOf(int64_t ns);
     static int64_t bucketTop(int bucket);  // the largest value the bucket holds
 
@@ -64,9 +63,6 @@ public:
     // full. A call site passes the same literals each time, so the pointers are compared first.
     int entry(const char* name, const char* detail);
     int entryText(const char* text);  // for text that does not outlive the call
-    // The call from begin to now. A plugin call counts into the running span; a host service is
-    // called from inside a plugin call, whose time already holds it.
-    void finish(int entry, const Mark& begin, Kind kind = Kind::plugin);
     // One call of ns in which the thread made that many voluntary and involuntary switches and
     // spent host_ns of it in host services.
     void add(int entry, int64_t ns, long waits = 0, long preempts = 0, int64_t host_ns = 0);
@@ -78,6 +74,11 @@ public:
     std::string report() const;
 
 private:
+    Mark mark() const;
+    // The call from begin to now. A plugin call counts into the running span; a host service is
+    // called from inside a plugin call, whose time already holds it.
+    void finish(int entry, const Mark& begin, Kind kind);
+
     struct Entry {
         const char* m_name = nullptr;
         const char* m_detail = nullptr;
