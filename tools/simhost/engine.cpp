@@ -65,13 +65,6 @@ const char* CVarGetString(const char* name) {
     auto it = g_host->m_cvars.find(name ? name : "");
     return it == g_host->m_cvars.end() ? "" : it->second.value.c_str();
 }
-// A host service that does what a real engine's would (store a value, format and print a line,
-// look up a user info key) is timed as a row of its own in --hook-times when the plugin calls it,
-// so that a hook's tail can be told from the host's.
-static HookTimes::Scope hostCall(const char* name) {
-    return HookTimes::Scope(g_host->hookTimes(), name, nullptr, HookTimes::Kind::host_service);
-}
-
 void CVarSetFloat(const char* name, float value) {
     auto timed = hostCall("(host) CVarSetFloat");
     char text[64];

@@ -74,18 +74,30 @@ HookTimes::Scope::Scope(HookTimes* times, int entry)
 
 void HookTimes::Scope::begin() {
     if (!m_times) return;
-    if (m_kind == Kind::host_service && m_times->m_inside == 0) {
-        m_times = nullptr;
-        return;
+    if (m_kind == Kind::host_service) {
+        if (m_times->m_inside == 0 || m_times->m_in_host) {
+            m_times = nullptr;
+            return;
+        }
+        m_times->m_in_host = true;
+        m_outer_ns = nowNs();
+    } else {
+        m_times->m_inside++;
     }
-    if (m_kind == Kind::plugin) m_times->m_inside++;
     m_begin = m_times->mark();
 }
 
 HookTimes::Scope::~Scope() {
     if (!m_times) return;
     m_times->finish(m_found ? m_entry : m_times->entry(m_name, m_detail), m_begin, m_kind);
-    if (m_kind == Kind::plugin) m_times->m_inside--;
+    if (m_kind == Kind::plugin) {
+        m_times->m_inside--;
+        return;
+    }
+    // The switch counts read around the service are a system call each, a microsecond or more
+    // on a busy machine: the plugin's own time is what remains without them as well.
+    m_times->m_host_ns += nowNs() - m_outer_ns;
+    m_times->m_in_host = false;
 }
 
 void HookTimes::finish(int entry, const Mark& begin, Kind kind) {
@@ -94,7 +106,6 @@ void HookTimes::finish(int entry, const Mark& begin, Kind kind) {
     long waits = end.m_waits - begin.m_waits, preempts = end.m_preempts - begin.m_preempts;
     int64_t host_ns = end.m_host_ns - begin.m_host_ns;
     if (kind == Kind::host_service) {
-        m_host_ns += ns;  // taken from the enclosing plugin call's own time
         host_ns = 0;
     } else {
         m_span.m_ns += ns;

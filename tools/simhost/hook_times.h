@@ -51,6 +51,7 @@ public:
         bool m_found = false;  // m_entry holds the row, not m_name and m_detail
         Kind m_kind = Kind::plugin;
         Mark m_begin;
+        int64_t m_outer_ns = 0;  // a host service: the clock before its own measuring began
     };
 
     static int64_t nowNs();
@@ -76,7 +77,8 @@ public:
 private:
     Mark mark() const;
     // The call from begin to now. A plugin call counts into the running span; a host service is
-    // called from inside a plugin call, whose time already holds it.
+    // called from inside a plugin call, whose time already holds it (the scope takes the
+    // service's whole span, measuring included, from that call's own time).
     void finish(int entry, const Mark& begin, Kind kind);
 
     struct Entry {
@@ -101,5 +103,6 @@ private:
     Mark m_span;  // sums since beginSpan
     int64_t m_host_ns = 0;  // all host services' time
     int m_inside = 0;  // plugin calls under way
+    bool m_in_host = false;  // a host service under way: one it calls is part of its row
     Entry m_entries[MAX_ENTRIES];
 };

@@ -21,24 +21,28 @@ std::string vformat(const char* fmt, va_list ap) {
 const char* tagOf(plid_t plid) { return (plid && plid->logtag) ? plid->logtag : "?"; }
 
 void LogConsole(plid_t, const char* fmt, ...) {
+    auto timed = hostCall("(metamod) LogConsole");
     va_list ap;
     va_start(ap, fmt);
     g_host->print(vformat(fmt, ap) + "\n");
     va_end(ap);
 }
 void LogMessage(plid_t plid, const char* fmt, ...) {
+    auto timed = hostCall("(metamod) LogMessage");
     va_list ap;
     va_start(ap, fmt);
     g_host->log(std::string("[") + tagOf(plid) + "] " + vformat(fmt, ap));
     va_end(ap);
 }
 void LogError(plid_t plid, const char* fmt, ...) {
+    auto timed = hostCall("(metamod) LogError");
     va_list ap;
     va_start(ap, fmt);
     g_host->log(std::string("[") + tagOf(plid) + "] ERROR: " + vformat(fmt, ap));
     va_end(ap);
 }
 void LogDeveloper(plid_t plid, const char* fmt, ...) {
+    auto timed = hostCall("(metamod) LogDeveloper");
     if (g_host->cvarString("developer") == "0") return;  // as Metamod: only with developer set
     va_list ap;
     va_start(ap, fmt);

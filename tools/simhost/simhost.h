@@ -185,6 +185,13 @@ private:
 
 extern SimHost* g_host;  // the engine's table functions have no context argument
 
+// A host service that does what a real engine or Metamod would (store a value, format and print
+// a line, look up a user info key) is timed as a row of its own in --hook-times when the plugin
+// calls it, so that a hook's tail can be told from the host's.
+inline HookTimes::Scope hostCall(const char* name) {
+    return HookTimes::Scope(g_host->hookTimes(), name, nullptr, HookTimes::Kind::host_service);
+}
+
 // Platform helpers of the tool (simhost_platform.cpp).
 bool loadPluginLibrary(const std::string& path, PluginEntryPoints* entry, std::string* error);
 void sleepMillis(int ms);
