@@ -54,6 +54,17 @@ TEST_F(CaptureHooks, TheVersionVariableChangesWithTheSpectatorCount) {
     s_cvar.clear();
     StartFrame();
     EXPECT_EQ(s_cvar, "");
+    // The text is formatted by hand: every width of both figures, and a limit the
+    // configuration may hold but no count reaches.
+    const struct { int count, max; const char* text; } cases[] = {
+        {0, 0, " (0/0)"}, {9, 10, " (9/10)"}, {128, 2147483647, " (128/2147483647)"},
+        {1, -1, " (1/-1)"}, {2, -2147483647 - 1, " (2/-2147483648)"}};
+    for (const auto& c : cases) {
+        g_connmgr.m_count = c.count;
+        g_connmgr.m_max = c.max;
+        StartFrame();
+        EXPECT_EQ(s_cvar, std::string(KOVITV_VERSION) + c.text);
+    }
     g_connmgr.m_count = count;
     g_connmgr.m_max = max;
     g_spectators = shown;

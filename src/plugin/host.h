@@ -13,7 +13,7 @@ extern gamedll_funcs_t* gpGamedllFuncs;  // the game DLL's tables, kept but unus
 extern plugin_info_t Plugin_info;        // our identity towards Metamod
 extern char g_gamedir[512];              // game folder name, read at attach
 
-constexpr const char* KOVITV_VERSION = "Beta 13";
+constexpr char KOVITV_VERSION[] = "Beta 13";
 
 // Engine strings are offsets from the string base.
 inline const char* STRING(string_t s) {
