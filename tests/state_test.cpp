@@ -186,6 +186,17 @@ TEST(Names, IdsAreUniqueAndNeverReused) {
     EXPECT_EQ(a.count(), 0);
     EXPECT_STREQ(a.get(bob), "");
     EXPECT_GT(a.put("Bob"), highest);
+
+    // Texts are looked up by hash first: two that share one (FNV-1a) are still two names.
+    NamesCollection c;
+    int costarring = c.put("costarring"), declinate = c.put("declinate");
+    int liquid = c.put("liquid"), macallums = c.put("macallums");
+    EXPECT_NE(costarring, liquid);
+    EXPECT_NE(declinate, macallums);
+    EXPECT_EQ(c.put("liquid"), liquid);
+    EXPECT_EQ(c.put("costarring"), costarring);
+    EXPECT_STREQ(c.get(macallums), "macallums");
+    EXPECT_EQ(c.count(), 4);
 }
 
 TEST(Names, BeyondTheLimitANewNameReadsBackEmptyAndTheOthersStay) {

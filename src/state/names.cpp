@@ -6,9 +6,19 @@
 std::atomic<int32_t> NamesCollection::m_name_gen{0};
 NamesCollection g_name_coll;
 
+namespace {
+uint32_t hashOf(const char* text) {  // FNV-1a
+    uint32_t hash = 2166136261u;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c; ++c)
+        hash = (hash ^ *c) * 16777619u;
+    return hash;
+}
+}  // namespace
+
 int NamesCollection::put(const char* text, char** stored) {
     if (text == nullptr) text = "";
-    NameEntry* entry = find(text);
+    uint32_t hash = hashOf(text);
+    NameEntry* entry = find(text, hash);
     if (entry == nullptr && count() >= NAMES_MAX) {
         static char l_none[1] = {'\0'};  // writable, as *stored is
         m_refused++;
@@ -24,6 +34,9 @@ int NamesCollection::put(const char* text, char** stored) {
             return 0;
         }
         entry = &node->m_entry;
+        int index = count();
+        m_hashes[index] = hash;
+        m_entries[index] = entry;
         memcpy(entry->m_text, text, length + 1);
         entry->m_id = m_name_gen.fetch_add(1, std::memory_order_relaxed) + 1;
         node->m_next.store(nullptr, std::memory_order_relaxed);
@@ -46,9 +59,13 @@ const char* NamesCollection::get(int id) const {
 
 NameEntry* NamesCollection::find(const char* text) const {
     if (text == nullptr) text = "";
-    for (Node* node = m_head.load(std::memory_order_acquire); node != nullptr;
-         node = node->m_next.load(std::memory_order_acquire)) {
-        if (strcmp(node->m_entry.m_text, text) == 0) return &node->m_entry;
+    return find(text, hashOf(text));
+}
+
+NameEntry* NamesCollection::find(const char* text, uint32_t hash) const {
+    int count = m_count.load(std::memory_order_relaxed);
+    for (int i = 0; i < count; i++) {
+        if (m_hashes[i] == hash && strcmp(m_entries[i]->m_text, text) == 0) return m_entries[i];
     }
     return nullptr;
 }

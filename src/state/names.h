@@ -16,7 +16,7 @@ struct NameEntry {
 };
 
 // Distinct texts one collection holds: player names are the only ones without a natural limit
-// (each rename adds one), and every lookup walks the list on the game thread.
+// (each rename adds one).
 enum { NAMES_MAX = 2048 };
 // Entries the capture's collection keeps from attach on: 32 players and their renames, the
 // weapons, the map.
@@ -34,7 +34,7 @@ public:
     // back as "") and *stored an empty text; m_refused counts those.
     int put(const char* text, char** stored = nullptr);
     const char* get(int id) const;  // "" for an unknown id
-    NameEntry* find(const char* text) const;
+    NameEntry* find(const char* text) const;  // the writer's: it reads the writer's index
     NameEntry* find(int id) const;
     // Forgets every text; the entries are kept for the next ones, so that the game thread's
     // puts allocate nothing once a map has held as many names.
@@ -55,6 +55,7 @@ private:
         std::atomic<Node*> m_next;
     };
 
+    NameEntry* find(const char* text, uint32_t hash) const;
     Node* spareFor(size_t bytes);  // a kept entry for a text of bytes, or a new one
     static Node* newNode(size_t capacity);  // unlinked, with a buffer; null without memory
 
@@ -63,6 +64,11 @@ private:
     Node* m_tail = nullptr;  // the writer's own shortcut to the end of the list
     std::atomic<int32_t> m_count{0};
     int m_refused = 0;
+    // The writer's index of the list, in its order: a lookup by text reads these two arrays
+    // and compares only the texts whose hash matches, rather than visiting every entry and its
+    // text, which cost the game thread a cache miss each on a busy server.
+    uint32_t m_hashes[NAMES_MAX];
+    NameEntry* m_entries[NAMES_MAX];
 };
 
 extern NamesCollection g_name_coll;  // capture side: game thread writes, encoder reads
