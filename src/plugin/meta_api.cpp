@@ -21,12 +21,11 @@ plugin_info_t Plugin_info = {
 namespace {
 // Metamod registers its own copy: the engine's variable is read and set only by name.
 cvar_t g_version_cvar = {"kovitv_version", "", FCVAR_SERVER | FCVAR_SPONLY, 0.0f, nullptr};
-}  // namespace
 
-namespace {
 // Decimal digits of value at out; returns the end. Any int, INT_MIN included.
 char* putDecimal(char* out, int value) {
-    unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    unsigned magnitude = static_cast<unsigned>(value);
+    if (value < 0) magnitude = 0u - magnitude;
     char digits[10];
     int count = 0;
     do {
