@@ -113,6 +113,14 @@ else
     fail "Win32 build"
 fi
 
+step "the install archive: packed, unpacked into a scratch game folder and run from plugins.ini"
+if [ "$have_i386" = 1 ] && [ -f build/i386/kovitv_mm_i386.so ] && [ -f build/win32/kovitv_mm.dll ]; then
+    scripts/package.sh --i386 build/i386 --win32 build/win32 --out build/package \
+        && scripts/package-check.sh build/package build/i386 || fail "the install archive"
+else
+    fail "the install archive: the i386 library or the DLL was not built"
+fi
+
 echo
 if [ "${#failed[@]}" -eq 0 ]; then
     echo "test.sh: every build and test passed"

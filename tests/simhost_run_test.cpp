@@ -2,6 +2,7 @@
 // change, console commands and shutdown.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "test_host.h"
@@ -67,4 +68,43 @@ TEST(SimhostRun, HelpExplainsEveryOptionAndBadOptionsAreRefused) {
     RunResult missing = runProgram(std::string(KOVITV_SIMHOST) + " --plugin /nonexistent.so");
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.output.find("cannot load"), std::string::npos);
+}
+
+// The admin's path: Metamod's plugins.ini names the library relative to the game folder, and
+// only this platform's line counts.
+TEST(SimhostRun, PluginsIniLoadsThisPlatformsLineAndExplainsAMissingOne) {
+    ScratchDir dir;
+    dir.write("addons/kovitv/config.ini", "udp_port " + std::to_string(freeUdpPort()) + "\n");
+    const std::string plugin = KOVITV_PLUGIN;
+    std::string copied = "addons/kovitv/" + plugin.substr(plugin.find_last_of("/\\") + 1);
+    ASSERT_EQ(runProgram("cp " + quoted(plugin) + " " + quoted(dir.path() + "/" + copied)).status,
+              0);
+#ifdef _WIN32
+    const char* other = "linux addons/kovitv/kovitv_mm_i386.so\n";
+    const char* mine = "win32 ";
+#else
+    const char* other = "win32 addons/kovitv/kovitv_mm.dll\n";
+    const char* mine = "linux ";
+#endif
+    std::string base = std::string(KOVITV_SIMHOST) + " --game " + quoted(dir.path()) +
+                       " --cvar net_address=127.0.0.1:" + std::to_string(freeTcpPort()) +
+                       " --speed 0 --duration 1 --no-stdin --players 0 --plugins-ini " +
+                       quoted(dir.path() + "/addons/metamod/plugins.ini");
+
+    dir.write("addons/metamod/plugins.ini", std::string("; other servers\n") + other);
+    RunResult none = runProgram(base);
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.output.find("plugins.ini has no \"" + std::string(mine, strlen(mine) - 1)),
+              std::string::npos) << none.output;
+
+    dir.write("addons/metamod/plugins.ini",
+              std::string("# ") + mine + "addons/nothing.so\n" + other + mine + copied + "\n");
+    RunResult loaded = runProgram(base);
+    EXPECT_EQ(loaded.status, 0) << loaded.output;
+    EXPECT_NE(loaded.output.find("Kovi TV initialization end"), std::string::npos) << loaded.output;
+
+    RunResult unreadable = runProgram(std::string(KOVITV_SIMHOST) + " --no-stdin --plugins-ini " +
+                                      quoted(dir.path() + "/absent.ini"));
+    EXPECT_EQ(unreadable.status, 1);
+    EXPECT_NE(unreadable.output.find("cannot open"), std::string::npos) << unreadable.output;
 }

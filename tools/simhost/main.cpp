@@ -1,4 +1,5 @@
 // simhost command line: load a plugin, play maps, take console commands, shut down.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,9 @@ const char* kUsage =
     "\n"
     "Options:\n"
     "  --plugin PATH        plugin library to load (default: the one built beside simhost)\n"
+    "  --plugins-ini FILE   load the plugin Metamod's plugins.ini names for this platform\n"
+    "                       (the first \"linux\" or \"win32\" line), its path relative to\n"
+    "                       --game, as a server would: the admin's install path\n"
     "  --game DIR           game folder: config, pages and demos live under it (default cstrike)\n"
     "  --map NAME           map to play; repeat for a map cycle (default de_kovi)\n"
     "  --map-time SECONDS   game seconds per map before changing to the next (default: no change)\n"
@@ -72,6 +76,37 @@ bool splitPair(const char* arg, std::string* key, std::string* value) {
     return true;
 }
 
+#ifdef _WIN32
+const char kPlatform[] = "win32";
+#else
+const char kPlatform[] = "linux";
+#endif
+
+// The first line of Metamod's plugins.ini for this platform: "<platform> <path> [description]",
+// the path relative to the game folder; '#', ';' and "//" start comments.
+bool pluginFromIni(const std::string& ini, const std::string& gamedir, std::string* path,
+                   std::string* error) {
+    FILE* f = fopen(ini.c_str(), "r");
+    if (!f) {
+        *error = "cannot open " + ini + ": " + strerror(errno);
+        return false;
+    }
+    char line[1024];
+    bool found = false;
+    while (!found && fgets(line, sizeof(line), f)) {
+        char platform[32], file[512];
+        const char* p = line + strspn(line, " \t");
+        if (*p == '#' || *p == ';' || (p[0] == '/' && p[1] == '/')) continue;
+        if (sscanf(p, "%31s %511s", platform, file) != 2 || strcmp(platform, kPlatform) != 0)
+            continue;
+        *path = gamedir + "/" + file;
+        found = true;
+    }
+    fclose(f);
+    if (!found) *error = ini + " has no \"" + std::string(kPlatform) + " <path>\" line";
+    return found;
+}
+
 int usageError(const std::string& message) {
     fprintf(stderr, "simhost: %s\nTry 'simhost --help'.\n", message.c_str());
     return 2;
@@ -82,6 +117,7 @@ int usageError(const std::string& message) {
 int main(int argc, char** argv) {
     SimOptions options;
     std::string plugin_path = KOVITV_DEFAULT_PLUGIN;
+    std::string plugins_ini;
     std::vector<std::string> maps;
     std::vector<Timed> commands;
     double map_time = 0.0, duration = 0.0;
@@ -113,6 +149,8 @@ int main(int argc, char** argv) {
                                                       : "unexpected argument " + arg);
         } else if (arg == "--plugin") {
             plugin_path = v;
+        } else if (arg == "--plugins-ini") {
+            plugins_ini = v;
         } else if (arg == "--game") {
             options.gamedir = v;
         } else if (arg == "--map") {
@@ -163,7 +201,13 @@ int main(int argc, char** argv) {
     if (maps.empty()) maps.emplace_back("de_kovi");
     if (match_options.players > options.max_clients)
         return usageError("--players cannot exceed --max-clients");
-    if (plugin_path.find_first_of("/\\") == std::string::npos) {
+    if (!plugins_ini.empty()) {
+        std::string error;
+        if (!pluginFromIni(plugins_ini, options.gamedir, &plugin_path, &error)) {
+            fprintf(stderr, "simhost: %s\n", error.c_str());
+            return 1;
+        }
+    } else if (plugin_path.find_first_of("/\\") == std::string::npos) {
         // The default plugin sits beside this program.
         std::string self = argv[0];
         size_t slash = self.find_last_of("/\\");
