@@ -36,17 +36,17 @@ fi
 
 flags=(-std=c++17 -g -O1 -Wall -Wextra -Werror -Isrc -fsanitize=fuzzer,address,undefined
        -fno-sanitize-recover=undefined -fno-omit-frame-pointer -Itools/spectate)
-stream="src/stream/chunks.cpp src/stream/state_chunks.cpp src/stream/packet.cpp
+stream="src/state/events.cpp src/stream/state_chunks.cpp src/stream/packet.cpp
         src/stream/reader.cpp src/state/names.cpp"
 # Each target with the sources it exercises.
 declare -A sources=(
     [request_fuzz]="src/web/request.cpp src/net/net.cpp src/net/net_posix.cpp src/net/faults.cpp"
-    [template_fuzz]="src/web/template.cpp src/plugin/config.cpp"
-    [config_fuzz]="src/plugin/config.cpp"
+    [template_fuzz]="src/web/template.cpp src/host/config.cpp"
+    [config_fuzz]="src/host/config.cpp"
     [stream_fuzz]="$stream src/state/state.cpp src/broadcast/mirror.cpp src/demo/demo_text.cpp
                   tools/spectate/game.cpp tools/spectate/view.cpp"
     [demo_fuzz]="$stream src/demo/demo_reader.cpp src/demo/demo_text.cpp"
-    [heartbeat_fuzz]="src/broadcast/heartbeat.cpp src/broadcast/connections.cpp src/plugin/config.cpp"
+    [heartbeat_fuzz]="src/broadcast/heartbeat.cpp src/broadcast/connections.cpp src/host/config.cpp"
 )
 
 mkdir -p "$out"

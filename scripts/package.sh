@@ -31,8 +31,8 @@ while [ $# -gt 0 ]; do
 done
 
 # The version as the plugin reports it ("Beta 13"), and as a file name ("beta-13").
-version=$(sed -n 's/.*KOVITV_VERSION\[\] = "\(.*\)";.*/\1/p' src/plugin/host.h)
-[ -n "$version" ] || { echo "package.sh: cannot read the version from src/plugin/host.h"; exit 1; }
+version=$(sed -n 's/.*KOVITV_VERSION\[\] = "\(.*\)";.*/\1/p' src/host/host.h)
+[ -n "$version" ] || { echo "package.sh: cannot read the version from src/host/host.h"; exit 1; }
 slug=$(echo "$version" | tr 'A-Z' 'a-z' | tr -cs 'a-z0-9.' '-' | sed 's/^-*//; s/-*$//')
 
 build_lib() {  # build_lib DIR TOOLCHAIN FILE: builds the plugin into DIR when FILE is missing

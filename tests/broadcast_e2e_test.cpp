@@ -17,9 +17,9 @@
 #include "broadcast/mirror.h"
 #include "demo/demo_reader.h"
 #include "game.h"
+#include "host/host.h"
 #include "match.h"
 #include "net/net.h"
-#include "plugin/host.h"
 #include "test_host.h"
 
 namespace {

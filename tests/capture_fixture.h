@@ -11,9 +11,9 @@
 
 #include "capture/capture.h"
 #include "capture/messages.h"
-#include "plugin/config.h"
+#include "host/config.h"
+#include "host/host.h"
 #include "plugin/hooks.h"
-#include "plugin/host.h"
 #include "state/names.h"
 #include "stream/chunks.h"
 

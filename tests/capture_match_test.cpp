@@ -8,7 +8,7 @@
 
 #include "capture/handlers.h"
 #include "match.h"
-#include "plugin/globals.h"
+#include "net/globals.h"
 #include "state/names.h"
 #include "stream/chunks.h"
 #include "test_host.h"

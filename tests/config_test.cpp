@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "broadcast/connections.h"
-#include "plugin/config.h"
+#include "host/config.h"
 #include "test_host.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "broadcast/buffer.h"
-#include "plugin/config.h"
+#include "host/config.h"
 #include "test_host.h"
 
 namespace {

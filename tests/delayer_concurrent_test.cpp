@@ -11,8 +11,8 @@
 #include "broadcast/buffer.h"
 #include "broadcast/delayer.h"
 #include "demo/demo.h"
+#include "host/host.h"
 #include "net/net.h"
-#include "plugin/host.h"
 #include "pipeline_helpers.h"
 #include "stream/chunks.h"
 #include "test_host.h"
@@ -41,6 +41,8 @@ TEST(DelayerConcurrent, EncoderGameThreadAndSenderShareTheRingAndTheQueue) {
     g_statemgr.restart(&clock);
     ASSERT_EQ(g_demo.init(dir.path().c_str()), 0);
     ASSERT_EQ(g_demo.start("de_race"), 0);
+    SnapshotRecorder recorder = g_snapshot_recorder;
+    g_snapshot_recorder = recordSnapshot;
 
     Thread encoder;
     encoder.m_function = PacketDelayer;
@@ -106,6 +108,7 @@ TEST(DelayerConcurrent, EncoderGameThreadAndSenderShareTheRingAndTheQueue) {
     g_pck_buffer.setDelay(30);
     g_statemgr.clear();
     g_name_coll.clear();
+    g_snapshot_recorder = recorder;
     gpGlobals = saved;
     if (own_mutex) g_mut1.destroy();
 }

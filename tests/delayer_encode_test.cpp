@@ -8,8 +8,8 @@
 #include "broadcast/buffer.h"
 #include "broadcast/delayer.h"
 #include "demo/demo.h"
+#include "host/host.h"
 #include "pipeline_helpers.h"
-#include "plugin/host.h"
 #include "stream/chunks.h"
 #include "test_host.h"
 

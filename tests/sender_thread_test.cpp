@@ -11,9 +11,9 @@
 
 #include "broadcast/buffer.h"
 #include "broadcast/sender.h"
+#include "host/host.h"
 #include "net/faults.h"
-#include "plugin/globals.h"
-#include "plugin/host.h"
+#include "net/globals.h"
 #include "stream/chunks.h"
 #include "test_host.h"
 

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "plugin/host.h"
+#include "host/host.h"
 #include "plugin/plugin.h"
 
 ScratchDir::ScratchDir() {

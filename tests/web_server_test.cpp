@@ -18,11 +18,11 @@
 #include <thread>
 #include <vector>
 
-#include "net/faults.h"
-#include "net/net.h"
-#include "plugin/config.h"
-#include "plugin/globals.h"
 #include "broadcast/connections.h"
+#include "host/config.h"
+#include "net/faults.h"
+#include "net/globals.h"
+#include "net/net.h"
 #include "test_host.h"
 #include "web/applet_server.h"
 #include "web/response.h"

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <string>
 
-#include "plugin/config.h"
+#include "host/config.h"
 #include "web/response.h"
 
 namespace {

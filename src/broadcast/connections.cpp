@@ -1,6 +1,6 @@
 #include "broadcast/connections.h"
 
-#include "plugin/config.h"
+#include "host/config.h"
 
 ConnectionManager g_connmgr;
 

@@ -1,9 +1,8 @@
 #include "broadcast/delayer.h"
 
 #include "broadcast/buffer.h"
-#include "demo/demo.h"
+#include "host/host.h"
 #include "net/net.h"
-#include "plugin/host.h"
 #include "state/names.h"
 #include "stream/chunks.h"
 #include "stream/packet.h"
@@ -104,6 +103,7 @@ void encodeBomb(BombState* now, BombState* known, PacketManager* packets) {
 }  // namespace
 
 std::atomic<int> g_dropped_events{0};
+SnapshotRecorder g_snapshot_recorder = nullptr;
 
 int encodeSlot(StateManager::States* slot, StateManager::States* baseline,
                NamesCollection* names, int max_clients, PacketManager* packets) {
@@ -141,7 +141,7 @@ bool delaySlot() {
     if (dropped > 0) g_dropped_events.fetch_add(dropped, std::memory_order_relaxed);
     g_mut1.lock();
     g_pck_buffer.append(element);
-    if (g_demo.recording()) g_demo.write(&element->m_packets);
+    if (g_snapshot_recorder != nullptr) g_snapshot_recorder(&element->m_packets);
     g_mut1.unlock();
     return true;
 }

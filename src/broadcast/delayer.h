@@ -1,5 +1,6 @@
 // The delta encoder: one thread per map turning each closed snapshot slot of g_statemgr into one
-// element of the delay buffer (and one demo record), encoded against the baseline slot.
+// element of the delay buffer (and one demo record, through g_snapshot_recorder), encoded
+// against the baseline slot.
 #pragma once
 
 #include <atomic>
@@ -13,8 +14,13 @@ class PacketManager;
 void* PacketDelayer(void* thread);
 
 // One round of the thread: takes the next closed slot of g_statemgr, encodes it, queues it in
-// g_pck_buffer and writes it to g_demo. False when no slot was closed.
+// g_pck_buffer and hands it to g_snapshot_recorder. False when no slot was closed.
 bool delaySlot();
+
+// Takes each encoded snapshot as it is queued, under g_mut1: the demo recorder, which the plugin
+// sets at attach, before the encoder thread starts. Null: snapshots are only queued.
+using SnapshotRecorder = void (*)(const PacketManager* packets);
+extern SnapshotRecorder g_snapshot_recorder;
 
 // A demo record's count byte says at most this many packets, so no snapshot ever makes more.
 enum { SNAPSHOT_PACKETS_MAX = 255 };

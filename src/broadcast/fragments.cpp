@@ -5,8 +5,8 @@
 #include <new>
 
 #include "broadcast/mirror.h"
-#include "plugin/config.h"
-#include "plugin/host.h"
+#include "host/config.h"
+#include "host/host.h"
 
 FragmentStore g_fragments;
 

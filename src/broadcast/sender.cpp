@@ -2,8 +2,8 @@
 
 #include "broadcast/heartbeat.h"
 #include "broadcast/mirror.h"
-#include "plugin/globals.h"
-#include "plugin/host.h"
+#include "host/host.h"
+#include "net/globals.h"
 #include "stream/chunks.h"
 
 StateManager l_statemgr;

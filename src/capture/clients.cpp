@@ -1,7 +1,7 @@
 // Connections, disconnections and names. The engine calls these for player entities only.
+#include "capture/hooks.h"
 #include "capture/record.h"
-#include "plugin/hooks.h"
-#include "plugin/host.h"
+#include "host/host.h"
 #include "state/names.h"
 #include "state/state.h"
 

@@ -1,24 +1,13 @@
-// The per-frame hooks: the ring and the round clock move on in StartFrame, every player is
-// sampled in PlayerPostThink. Both run every frame and allocate nothing (the round clock's chunk
-// is built in its slot's kept storage).
-#include "broadcast/connections.h"
+// The per-frame paths: the ring and the round clock move on at each frame's start (the plugin's
+// StartFrame), every player is sampled in PlayerPostThink. Both run every frame and allocate
+// nothing (the round clock's chunk is built in its slot's kept storage).
+#include "capture/hooks.h"
 #include "capture/record.h"
-#include "plugin/hooks.h"
-#include "plugin/host.h"
-#include "plugin/plugin.h"
+#include "host/host.h"
+#include "state/events.h"
 #include "state/state.h"
-#include "stream/chunks.h"
-#include "web/applet_server.h"
 
 namespace {
-
-// The sender thread keeps the count; a change shows in the version variable a frame later.
-void publishSpectators() {
-    int count = g_connmgr.m_count.load(std::memory_order_relaxed);
-    if (count == g_spectators) return;
-    g_spectators = count;
-    setVersionCvar(count, g_connmgr.m_max.load(std::memory_order_relaxed));
-}
 
 // Once per game second while the clock runs; the last tick carries -1, and the clock then waits
 // for RoundTime or a bomb plant.
@@ -32,13 +21,9 @@ void tickRoundClock() {
 
 }  // namespace
 
-void StartFrame() {
+void capture::advanceFrame() {
     g_statemgr.advance();
-    publishSpectators();
     if (g_current != nullptr) tickRoundClock();
-    reportRefusedVisitors();  // the web server's threads may not log; the main thread does
-    reportAcceptFailures();
-    setMetaIgnored();
 }
 
 void PlayerPostThink(edict_t* pEntity) {

@@ -1,11 +1,11 @@
 // Grenades from the throw to the explosion: SetModel notices a new grenade by its world model,
 // Think reports its flight on every third think and drops it after the explosion, EmitSound hears
 // bounces and the explosion. Other entities are turned away by one class name comparison.
+#include "capture/hooks.h"
 #include "capture/record.h"
-#include "plugin/hooks.h"
-#include "plugin/host.h"
+#include "host/host.h"
+#include "state/events.h"
 #include "state/state.h"
-#include "stream/chunks.h"
 
 using capture::charAt;
 

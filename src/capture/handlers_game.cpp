@@ -5,11 +5,11 @@
 #include "capture/handlers.h"
 #include "capture/messages.h"
 #include "capture/record.h"
-#include "plugin/config.h"
-#include "plugin/host.h"
+#include "host/config.h"
+#include "host/host.h"
+#include "state/events.h"
 #include "state/names.h"
 #include "state/state.h"
-#include "stream/chunks.h"
 
 using capture::appendEvent;
 using capture::player;

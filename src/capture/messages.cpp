@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "capture/handlers.h"
-#include "plugin/hooks.h"
-#include "plugin/host.h"
+#include "capture/hooks.h"
+#include "host/host.h"
 #include "state/state.h"
 
 int gmsgCurWeapon = 0;
@@ -48,8 +48,6 @@ MsgHandler g_msg[MSG_TYPES];
 MsgHandler g_msg_end[MSG_TYPES];
 MsgHandler function = nullptr;
 MsgHandler endfunction = nullptr;
-int32_t mPlayerIndex = -1;
-int32_t mState = 0;
 
 bool installUserMessage(const UserMsgEntry& row, int id) {
     if (id <= 0) return false;

@@ -1,7 +1,7 @@
 #include "capture/record.h"
 
-#include "plugin/host.h"
-#include "stream/chunks.h"
+#include "host/host.h"
+#include "state/events.h"
 
 namespace capture {
 

@@ -2,7 +2,7 @@
 // RegUserMsg_Post, so it asks Metamod for their ids by name at every map start.
 #include "capture/capture.h"
 #include "capture/messages.h"
-#include "plugin/host.h"
+#include "host/host.h"
 
 void resolveUserMessages() {
     if (gpMetaUtilFuncs == nullptr || gpMetaUtilFuncs->pfnGetUserMsgID == nullptr) return;

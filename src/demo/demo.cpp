@@ -12,6 +12,10 @@
 
 DemoRecorder g_demo;
 
+void recordSnapshot(const PacketManager* packets) {
+    if (g_demo.recording()) g_demo.write(packets);
+}
+
 namespace {
 
 bool writeBytes(FILE* file, const void* bytes, size_t n) {

@@ -55,3 +55,6 @@ private:
 };
 
 extern DemoRecorder g_demo;
+
+// Writes packets to g_demo while it records (under g_mut1): the encoder's snapshot recorder.
+void recordSnapshot(const PacketManager* packets);

@@ -1,83 +1,21 @@
-// Start-up: Meta_Attach and the network services it opens.
+// Start-up: Meta_Attach sets up every room and opens the network services.
 #include <cstdio>
 #include <cstring>
 
-#include "net/net.h"
-#include "plugin/config.h"
-#include "plugin/globals.h"
-#include "plugin/host.h"
-#include "plugin/plugin.h"
 #include "broadcast/buffer.h"
 #include "broadcast/connections.h"
 #include "broadcast/delayer.h"
 #include "broadcast/sender.h"
 #include "demo/demo.h"
+#include "host/config.h"
+#include "host/host.h"
+#include "net/globals.h"
+#include "net/net.h"
 #include "plugin/lifecycle.h"
+#include "plugin/plugin.h"
+#include "plugin/version.h"
 #include "state/names.h"
 #include "state/state.h"
-#include "web/applet_server.h"
-
-StreamSocket g_tcp_socket;
-DatagramSocket g_udp_socket;
-Thread g_tcp_thread;
-Thread g_udp_thread;
-Thread g_delay_thread;
-
-void registerVersionCvar();
-
-bool startLongLivedThread(Thread* thread) {
-    if (!g_mut1.m_valid) return false;
-    thread->start();  // already running counts as started
-    return thread->m_running;
-}
-
-namespace {
-
-InetAddress anyAddress(int port) {
-    InetAddress address;
-    address.setAny(port);
-    return address;
-}
-
-void reportSocket(const char* format, const InetAddress& address) {
-    char dotted[32];
-    char text[64];
-    address.format(dotted, sizeof(dotted));
-    snprintf(text, sizeof(text), "%s:%d", dotted, address.getPort());
-    LOG_ERROR(format, text);
-}
-
-void openTcp() {
-    InetAddress address = anyAddress(g_cfg.getInt("tcp_port"));
-    bool listening = g_tcp_socket.init(&address) == 0 && g_tcp_socket.valid() &&
-                     g_tcp_socket.listen(g_cfg.getInt("tcp_queue"));
-    if (!listening) {
-        g_tcp_socket.stop();
-        reportSocket("Failed to open TCP socket on %s", address);
-        return;
-    }
-    g_tcp_thread.m_function = AppletSender;
-    g_tcp_thread.m_argument = &g_tcp_thread;
-    if (!startLongLivedThread(&g_tcp_thread)) LOG_ERROR("Failed to run AppletSender");
-}
-
-void openUdp() {
-    InetAddress address = anyAddress(g_cfg.getInt("udp_port"));
-    if (g_udp_socket.init(&address) != 0) {
-        reportSocket("Failed to open UDP socket on %s", address);
-        return;
-    }
-    g_udp_thread.m_function = PacketSender;
-    g_udp_thread.m_argument = &g_udp_thread;
-    if (!startLongLivedThread(&g_udp_thread)) LOG_ERROR("Failed to run PacketSender");
-}
-
-}  // namespace
-
-void initThreadsAndSockets() {
-    openTcp();
-    openUdp();
-}
 
 KOVITV_EXPORT int Meta_Attach(PLUG_LOADTIME /*now*/, META_FUNCTIONS* pFunctionTable,
                               meta_globals_t* pMGlobals, gamedll_funcs_t* pGamedllFuncs) {
@@ -116,6 +54,7 @@ KOVITV_EXPORT int Meta_Attach(PLUG_LOADTIME /*now*/, META_FUNCTIONS* pFunctionTa
     initThreadsAndSockets();
     g_pck_buffer.m_reset = 0;
     g_pck_buffer.setDelay(g_cfg.getInt("delay"));
+    g_snapshot_recorder = recordSnapshot;
     g_delay_thread.m_function = PacketDelayer;
     g_delay_thread.m_argument = &g_delay_thread;
     g_engfuncs.pfnAddServerCommand(const_cast<char*>("kovitv"), kovitv_command);

@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plugin/config.h"
-#include "plugin/host.h"
+#include "host/config.h"
+#include "host/host.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 
 #include "broadcast/buffer.h"
 #include "demo/demo.h"
+#include "host/config.h"
+#include "host/host.h"
+#include "net/globals.h"
 #include "net/net.h"
-#include "plugin/config.h"
-#include "plugin/globals.h"
-#include "plugin/host.h"
 #include "plugin/plugin.h"
 
 namespace {

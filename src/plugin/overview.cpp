@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/config.h"
+#include "host/host.h"
 #include "net/files.h"
-#include "plugin/config.h"
-#include "plugin/host.h"
 
 namespace {
 

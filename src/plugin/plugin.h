@@ -28,8 +28,8 @@ extern const META_FUNCTIONS gMetaFunctionTable;
 // sender threads; each failure is logged and leaves that service down. Attach and reload.
 void initThreadsAndSockets();
 
-// "kovitv_version" reads "<version> (<spectators>/<limit>)".
-void setVersionCvar(int spectators, int limit);
+// Fills g_cfg from defaults, net_address, the configuration file and derived keys (attach only).
+void loadConfiguration();
 
 // The "kovitv" server console command.
 void kovitv_command();

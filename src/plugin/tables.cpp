@@ -1,8 +1,8 @@
 // The five hook tables and the requests through which Metamod takes them.
 #include <cstring>
 
+#include "host/host.h"
 #include "plugin/hooks.h"
-#include "plugin/host.h"
 #include "plugin/plugin.h"
 #include "sdk/export.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "sdk/engine.h"
-#include "stream/chunks.h"
+#include "state/events.h"
 
 StateManager g_statemgr;
 StateManager::States* g_current = nullptr;

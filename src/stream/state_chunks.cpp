@@ -1,8 +1,8 @@
-// Player, map, score, bomb and round-clock chunks.
+// Player, map, score and bomb chunks, and the heartbeat.
 #include <cstring>
 
+#include "state/bytes.h"
 #include "state/names.h"
-#include "stream/bytes.h"
 #include "stream/chunks.h"
 
 namespace {
@@ -190,13 +190,13 @@ int BombPacketChunk::loadPacket(const char* in, int available) {
     return 5;
 }
 
-int RTimePacketChunk::storeData(char* out) {
-    putShort(out, m_seconds);
-    return 2;
+int HBeatPacketChunk::storeData(char* out) {
+    for (int i = 0; i < 3; i++) putByte(out + i, m_bytes[i]);
+    return 3;
 }
 
-int RTimePacketChunk::loadPacket(const char* in, int available) {
-    if (available < 2) return -1;
-    m_seconds = static_cast<int16_t>(getShort(in));
-    return 2;
+int HBeatPacketChunk::loadPacket(const char* in, int available) {
+    if (available < 3) return -1;
+    for (int i = 0; i < 3; i++) m_bytes[i] = getByte(in + i);
+    return 3;
 }

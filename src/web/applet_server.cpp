@@ -3,10 +3,10 @@
 #include <new>
 
 #include "broadcast/connections.h"
+#include "host/config.h"
+#include "host/host.h"
+#include "net/globals.h"
 #include "net/net.h"
-#include "plugin/config.h"
-#include "plugin/globals.h"
-#include "plugin/host.h"
 #include "web/list.h"
 #include "web/visitor.h"
 

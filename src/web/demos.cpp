@@ -5,9 +5,9 @@
 #include <cstring>
 #include <new>
 
+#include "host/config.h"
+#include "host/host.h"
 #include "net/files.h"
-#include "plugin/config.h"
-#include "plugin/host.h"
 #include "web/response.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "broadcast/buffer.h"
 #include "broadcast/fragments.h"
-#include "plugin/config.h"
+#include "host/config.h"
 #include "web/response.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "host/config.h"
+#include "host/host.h"
 #include "net/net.h"
-#include "plugin/config.h"
-#include "plugin/host.h"
 #include "web/request.h"
 
 namespace {

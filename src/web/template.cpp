@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "plugin/config.h"
+#include "host/config.h"
 
 namespace {
 

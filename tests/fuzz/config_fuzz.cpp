@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "plugin/config.h"
+#include "host/config.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/config.h"
+#include "host/config.h"
 
 namespace {
 

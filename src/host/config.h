@@ -77,8 +77,5 @@ public:
 // Number of a text the way the store reads it: leading white space, optional sign, digits.
 int configNumber(const char* text);
 
-// Fills g_cfg from defaults, net_address, the configuration file and derived keys (attach only).
-void loadConfiguration();
-
 extern ConfigManager g_cfg;
 extern int g_limitchat;  // copy of allow_teamsay, read by the chat handler

@@ -1,7 +1,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "plugin/host.h"
+#include "host/host.h"
 
 void UTIL_LogPrintf(const char* format, ...) {
     // One static buffer: the engine log is written from the main thread only.

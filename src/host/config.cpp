@@ -1,10 +1,10 @@
-#include "plugin/config.h"
+#include "host/config.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "plugin/host.h"
+#include "host/host.h"
 
 ConfigManager g_cfg;
 int g_limitchat = 0;

@@ -1,9 +1,9 @@
-// The base chunk and the event chunks; the state chunks live in state_chunks.cpp.
-#include "stream/chunks.h"
+// The base chunk and the event chunks.
+#include "state/events.h"
 
 #include <cstring>
 
-#include "stream/bytes.h"
+#include "state/bytes.h"
 
 int wireTextLength(const char* text) {
     if (text == nullptr) return 0;
@@ -107,17 +107,6 @@ int ChatPacketChunk::loadPacket(const char* in, int available) {
     return 2 + text;
 }
 
-int HBeatPacketChunk::storeData(char* out) {
-    for (int i = 0; i < 3; i++) putByte(out + i, m_bytes[i]);
-    return 3;
-}
-
-int HBeatPacketChunk::loadPacket(const char* in, int available) {
-    if (available < 3) return -1;
-    for (int i = 0; i < 3; i++) m_bytes[i] = getByte(in + i);
-    return 3;
-}
-
 int GrenadePacketChunk::storeData(char* out) {
     putByte(out, m_id);
     putShort(out + 1, m_x);
@@ -135,4 +124,15 @@ int GrenadePacketChunk::loadPacket(const char* in, int available) {
     m_event = getByte(in + 5);
     m_type = getByte(in + 6);
     return 7;
+}
+
+int RTimePacketChunk::storeData(char* out) {
+    putShort(out, m_seconds);
+    return 2;
+}
+
+int RTimePacketChunk::loadPacket(const char* in, int available) {
+    if (available < 2) return -1;
+    m_seconds = static_cast<int16_t>(getShort(in));
+    return 2;
 }
