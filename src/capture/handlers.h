@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+// The integer a per-argument handler is given (byte, char, short, long and entity arguments).
+inline int intArg(const void* arg) { return *static_cast<const int*>(arg); }
+
 struct ChatKind {
     const char* key;     // SayText argument 1
     const char* prefix;  // what the game shows before such a line; not sent

@@ -36,8 +36,6 @@ const RadioCode g_radio_codes[] = {
 
 namespace {
 
-int intArg(const void* arg) { return *static_cast<const int*>(arg); }
-
 struct {
     int killer;  // slots, 1-based ids minus one
     int victim;

@@ -13,8 +13,6 @@ using capture::slotOfId;
 
 namespace {
 
-int intArg(const void* arg) { return *static_cast<const int*>(arg); }
-
 struct {
     int active;
     int weapon;
