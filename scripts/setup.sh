@@ -114,11 +114,11 @@ kovitv_need_all() {
 
 # wine with its 32-bit part (the Windows simhost and DLL are 32-bit), where the kernel runs i386
 # programs itself: wine does not run under qemu's user-mode emulator. On failure the reason is
-# in KOVITV_WINE_PROBLEM.
+# in KOVITV_WINE_PROBLEM, exported so that the scripts a run starts later do not try again.
 kovitv_need_wine() {
-    KOVITV_WINE_PROBLEM=
+    [ -z "${KOVITV_WINE_PROBLEM:-}" ] || return 1  # found earlier in this run: no second try
     if ! kovitv_native_i386; then
-        KOVITV_WINE_PROBLEM="this kernel cannot run 32-bit programs natively (they run under qemu's user-mode emulator, where wine does not run)"
+        export KOVITV_WINE_PROBLEM="this kernel cannot run 32-bit programs natively, and wine does not run under qemu's user-mode emulator"
         return 1
     fi
     if command -v wine >/dev/null \
@@ -126,17 +126,17 @@ kovitv_need_wine() {
         return 0
     fi
     if [ "$(id -u)" != 0 ]; then
-        KOVITV_WINE_PROBLEM="wine and wine32:i386 are not installed (setup installs them when run as root)"
+        export KOVITV_WINE_PROBLEM="wine and wine32:i386 are not installed (setup installs them when run as root)"
         return 1
     fi
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        dpkg --add-architecture i386 || {
-            KOVITV_WINE_PROBLEM="dpkg --add-architecture i386 failed"; return 1; }
-    fi
-    kovitv_install wine wine32:i386 || {
-        KOVITV_WINE_PROBLEM="wine and wine32:i386 could not be installed (apt-get's errors above)"
+    if ! dpkg --print-foreign-architectures | grep -qx i386 && ! dpkg --add-architecture i386; then
+        export KOVITV_WINE_PROBLEM="dpkg --add-architecture i386 failed"
         return 1
-    }
+    fi
+    if ! kovitv_install wine wine32:i386; then
+        export KOVITV_WINE_PROBLEM="wine and wine32:i386 could not be installed (apt-get's errors above)"
+        return 1
+    fi
 }
 
 # True when g++ can build 32-bit programs (g++-multilib).
