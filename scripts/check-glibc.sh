@@ -45,8 +45,8 @@ check() {
     local runtime
     runtime=$(grep -E '^(GLIBCXX|CXXABI|GCC)_' <<<"$versions")
     if [ -n "$runtime" ]; then
-        echo "$file depends on the build machine's C++ runtime:"
-        sed 's/^/    /' <<<"$runtime"
+        echo "$file depends on the build machine's C++ runtime ($(wc -l <<<"$runtime") symbols), as:"
+        sort -uV <<<"$runtime" | head -n 5 | sed 's/^/    /'
         bad=1
     fi
     local needed n
