@@ -81,7 +81,7 @@ printf '\nudp_port %s\n' "$udp_port" >> "$game/addons/kovitv/config.ini"
 sim_pid=$!
 page=
 for _ in $(seq 50); do
-    page=$(curl -s --max-time 2 "http://127.0.0.1:$tcp_port/") && [ -n "$page" ] && break
+    page=$(kovitv_http_get "http://127.0.0.1:$tcp_port/") && [ -n "$page" ] && break
     sleep 0.2
 done
 mapped=$(grep -oE '[^/ ]*libc-[0-9.]+\.so' "/proc/$sim_pid/maps" 2>/dev/null | sort -u | tr '\n' ' ')

@@ -190,6 +190,11 @@ kovitv_free_port() {
     python3 -c "import socket,sys; s=socket.socket(socket.AF_INET, socket.SOCK_STREAM if sys.argv[1]=='tcp' else socket.SOCK_DGRAM); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])" "$1"
 }
 
+# kovitv_http_get URL: prints the body of a 200 answer (status 1 on anything else, within 2 s).
+kovitv_http_get() {
+    python3 -c "import sys, urllib.request; sys.stdout.write(urllib.request.urlopen(sys.argv[1], timeout=2).read().decode('utf-8', 'replace'))" "$1" 2>/dev/null
+}
+
 # kovitv_record_match BUILD SECONDS GAME: plays a scripted 32-player match of SECONDS game
 # seconds in BUILD's simhost with the default plugin folder copied into the game folder GAME,
 # recording a demo, and prints the demo's path (status 1 when none was recorded).

@@ -60,7 +60,7 @@ fail() { echo "FAILED: $*"; failed=1; }
 # wine's first start in a fresh prefix takes a while.
 page=
 for _ in $(seq 300); do
-    page=$(curl -s --max-time 2 "http://127.0.0.1:$tcp_port/") && [ -n "$page" ] && break
+    page=$(kovitv_http_get "http://127.0.0.1:$tcp_port/") && [ -n "$page" ] && break
     kill -0 "$sim_pid" 2>/dev/null || break
     sleep 0.2
 done
