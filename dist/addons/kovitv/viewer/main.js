@@ -11,7 +11,7 @@ import { renderPanels, renderRounds } from './panels.js';
 import { DemoPlayer, RECORDS_PER_SECOND } from './player.js';
 import { roundAt } from './rounds.js';
 import { decodePacket } from './stream.js';
-import { MapView } from './view.js';
+import { contentBox, MapView } from './view.js';
 
 const $ = (id) => document.getElementById(id);
 const view = new MapView($('map'));
@@ -47,13 +47,33 @@ function status(text, kind = '') {
 const pictures = new Map();  // map -> path in the plugin folder, '' for none
 const overviews = new Map();  // path -> Image once loaded, null while loading or failed
 const inFolder = (path) => `../${path.split('/').map(encodeURIComponent).join('/')}`;
+// What the first frame does not need waits for it (or a second and a half at most), so the
+// stream's first fragments do not share the server with a picture of megabytes or a listing.
+const waiting = [];
+function afterFirstFrame(f) {
+    if (firstFrame) f();
+    else waiting.push(f);
+}
+function firstFrameDone() {
+    firstFrame = true;
+    performance.mark('kovitv-first-frame');
+    for (const f of waiting.splice(0)) f();
+}
+setTimeout(() => { if (!firstFrame) for (const f of waiting.splice(0)) f(); }, 1500);
+
 function learnPicture(map, path) {
     if (typeof map !== 'string' || typeof path !== 'string' || pictures.get(map) === path) return;
     pictures.set(map, path);
-    if (path && !overviews.has(path)) {
+    if (path && !overviews.has(path)) afterFirstFrame(() => loadPicture(path));
+}
+function loadPicture(path) {
+    if (!overviews.has(path)) {
         overviews.set(path, null);
         const image = new Image();
-        image.onload = () => overviews.set(path, image);
+        image.onload = () => {
+            image.content = contentBox(image);
+            overviews.set(path, image);
+        };
         image.src = inFolder(path);
     }
 }
@@ -145,11 +165,14 @@ function rewindable(live, joined) {
             live.history = 'none';
             return;
         }
+        // From the map's own first element: what the start before it holds is the map before.
+        let from = 0;
+        elements.forEach((e, i) => { if (e.fresh) from = i; });
         const next = new DemoPlayer([], { live: true });
-        for (const e of elements) next.append(e.packets, e.fresh);
+        for (const e of elements.slice(from)) next.append(e.packets, e.fresh);
         // The join's start element is the state the history ends in: its body follows on.
         for (let i = 1; i < before.length; i++) next.append(before.records[i], before.fresh[i]);
-        next.seek(elements.length + Math.max(before.position - 1, 0));
+        next.seek(elements.length - from + Math.max(before.position - 1, 0));
         next.playing = before.playing;
         next.speed = before.speed;
         live.player = next;
@@ -269,11 +292,10 @@ function frame(now) {
             $('position').textContent = `${clock(p.time)} / ${clock(p.length / RECORDS_PER_SECOND)}`;
         }
         if (p.length > 0) drawTimeline(p);
-        view.draw(state, p.time, overviewFor(state), focus);
-        if (!firstFrame && state.map) {  // drawn from the stream, not an empty start
-            firstFrame = true;
-            performance.mark('kovitv-first-frame');
-        }
+        const picture = overviewFor(state);
+        view.setContent(picture && state.map?.zoom > 0 ? picture.content ?? null : null);
+        view.draw(state, p.time, picture, focus);
+        if (!firstFrame && state.map) firstFrameDone();  // drawn from the stream, not an empty start
         if (now - lastPanels > PANEL_MS) {
             renderPanels(panels, state, p.time, [focus.selected, focus.follow]);
             const current = roundAt(p.rounds, p.position);
@@ -526,7 +548,7 @@ function openNamed() {
 }
 window.addEventListener('hashchange', openNamed);  // replaceState fires none: only a hand-made change
 const first = openNamed();
-listDemos().then(() => { if (first) $('demos').value = listed(first)?.value ?? ''; });
+afterFirstFrame(() => listDemos().then(() => { if (first) $('demos').value = listed(first)?.value ?? ''; }));
 requestAnimationFrame(frame);
 
 // For scripts that check the page (tests/browser/viewer.mjs): what is shown, read-only.
@@ -542,4 +564,9 @@ window.kovitv = Object.freeze({
     labelPx: () => Math.round(12 * (view.unit ?? 1)),
     rounds: () => (shown?.player.rounds ?? []).map((r) => ({ number: r.number, start: r.start, end: r.end, winner: r.winner, how: r.how })),
     highlights: () => (shown?.player.highlights ?? []).map((h) => ({ ...h })),
+    // Device pixels of the map canvas where an overview pixel is drawn.
+    overviewToCanvas: (u, v) => {
+        const { x, y } = view.toScreen(u, v);
+        return { x: x * devicePixelRatio, y: y * devicePixelRatio };
+    },
 });

@@ -8,6 +8,11 @@
 //     .draw(state, time, overviewImage | null, { selected, hover, follow })   slots or -1
 //     .zoomAt(x, y, factor), .panBy(dx, dy), .reset()    x, y, dx, dy in CSS pixels of the canvas
 //     .pick(x, y) -> the slot of the player drawn nearest that point (within reach), or -1
+//     .toScreen(u, v) -> { x, y } CSS pixels of an overview pixel
+//   contentBox(image) -> { u0, v0, u1, v1 } the part of an overview that is not its background
+//
+// Unzoomed, the view shows the overview's content (what differs from its corner's colour)
+// as large as the canvas allows, so a picture with wide empty margins still fills the space.
 //
 // The picture's space is the overview's 1024 x 768 pixels, fitted into the canvas and then
 // zoomed; markers and labels keep their size in CSS pixels whatever the zoom.
@@ -21,6 +26,8 @@ export const OVERVIEW_HEIGHT = 768;
 // At zoom 1 the overview's width covers 8192 world units (the game's own overview convention).
 const UNITS_AT_ZOOM_1 = 8192;
 const MAX_ZOOM = 8;
+const HOME_ZOOM_MAX = 3;  // a picture's content is never blown up more than this unzoomed
+const BACKGROUND_TOLERANCE = 24;  // per colour channel
 const PICK_REACH = 16;  // CSS pixels
 
 export const TEAM_COLOUR = { 1: '#e8a33a', 2: '#5b9bea' };
@@ -53,6 +60,29 @@ export function markerScale(cssWidth) {
     return Math.min(Math.max(cssWidth / 900, 1), 1.4);
 }
 
+export function contentBox(image) {
+    const w = 256, h = 192;  // a quarter of the overview is precise enough
+    const canvas = typeof OffscreenCanvas === 'function' ? new OffscreenCanvas(w, h) : null;
+    const ctx = canvas?.getContext('2d');
+    if (!ctx) return null;
+    ctx.drawImage(image, 0, 0, w, h);
+    const data = ctx.getImageData(0, 0, w, h).data;
+    const [r, g, b] = data;
+    let u0 = w, v0 = h, u1 = -1, v1 = -1;
+    for (let y = 0; y < h; y++) {
+        for (let x = 0; x < w; x++) {
+            const i = (y * w + x) * 4;
+            if (Math.abs(data[i] - r) <= BACKGROUND_TOLERANCE && Math.abs(data[i + 1] - g) <= BACKGROUND_TOLERANCE &&
+                Math.abs(data[i + 2] - b) <= BACKGROUND_TOLERANCE) continue;
+            if (x < u0) u0 = x; if (x > u1) u1 = x;
+            if (y < v0) v0 = y; if (y > v1) v1 = y;
+        }
+    }
+    if (u1 < 0) return null;
+    const k = OVERVIEW_WIDTH / w;
+    return { u0: u0 * k, v0: v0 * k, u1: (u1 + 1) * k, v1: (v1 + 1) * k };
+}
+
 export class MapView {
     constructor(canvas) {
         this.canvas = canvas;
@@ -65,13 +95,30 @@ export class MapView {
 
     reset() {
         this.zoom = 1;
-        this.centre = { u: OVERVIEW_WIDTH / 2, v: OVERVIEW_HEIGHT / 2 };
+        this.centre = this.homeCentre();
+    }
+
+    // The unzoomed view: the picture's content fitted (or the whole overview).
+    home() {
+        const box = this.box ?? { u0: 0, v0: 0, u1: OVERVIEW_WIDTH, v1: OVERVIEW_HEIGHT };
+        return { box, centre: { u: (box.u0 + box.u1) / 2, v: (box.v0 + box.v1) / 2 } };
+    }
+    homeCentre() { return { ...this.home().centre }; }
+
+    // Sets the picture whose content the unzoomed view fits; null fits the whole overview.
+    setContent(box) {
+        if (this.box === box) return;
+        const unzoomed = this.zoom === 1;
+        this.box = box;
+        if (unzoomed) this.reset();
     }
 
     // CSS pixels of the canvas box, and the factor from overview pixels to them.
     frame() {
         const w = this.canvas.clientWidth || OVERVIEW_WIDTH, h = this.canvas.clientHeight || OVERVIEW_HEIGHT;
-        const fit = Math.min(w / OVERVIEW_WIDTH, h / OVERVIEW_HEIGHT);
+        const { box } = this.home();
+        const fit = Math.min(w / (box.u1 - box.u0), h / (box.v1 - box.v0),
+            HOME_ZOOM_MAX * Math.min(w / OVERVIEW_WIDTH, h / OVERVIEW_HEIGHT));
         return { w, h, scale: fit * this.zoom };
     }
 
@@ -101,17 +148,18 @@ export class MapView {
         this.clamp();
     }
 
-    // At zoom 1 the whole overview shows; zoomed in, the view stays over the picture.
+    // Unzoomed the home view shows; zoomed in, the view stays over the picture's content.
     clamp() {
         if (this.zoom <= 1) {
             this.reset();
             return;
         }
         const f = this.frame();
+        const { box } = this.home();
         const halfU = f.w / 2 / f.scale, halfV = f.h / 2 / f.scale;
-        const clampTo = (c, half, size) => (half * 2 >= size ? size / 2 : Math.min(Math.max(c, half), size - half));
-        this.centre.u = clampTo(this.centre.u, halfU, OVERVIEW_WIDTH);
-        this.centre.v = clampTo(this.centre.v, halfV, OVERVIEW_HEIGHT);
+        const clampTo = (c, half, lo, hi) => (half * 2 >= hi - lo ? (lo + hi) / 2 : Math.min(Math.max(c, lo + half), hi - half));
+        this.centre.u = clampTo(this.centre.u, halfU, box.u0, box.u1);
+        this.centre.v = clampTo(this.centre.v, halfV, box.v0, box.v1);
     }
 
     pick(x, y) {
@@ -176,8 +224,10 @@ export class MapView {
         const shown = state.players.filter((p) => state.present(p.slot) && (p.team === 1 || p.team === 2));
         // The dead first, so the living are drawn over them.
         const alive = (p) => (p.state & STATE_ALIVE) !== 0 && p.health > 0;
+        const inside = (pos) => pos.x > -20 && pos.y > -20 && pos.x < cw + 20 && pos.y < ch + 20;
         for (const p of [...shown.filter((p) => !alive(p)), ...shown.filter(alive)]) {
             const pos = at(p.x, p.y);
+            if (!inside(pos)) continue;  // zoomed away: neither marker nor label
             this.drawn.push({ slot: p.slot, x: pos.x, y: pos.y });
             const lit = p.slot === focus.selected || p.slot === focus.hover || p.slot === follow;
             this.drawPlayer(p, pos, alive(p), lit);
@@ -293,7 +343,9 @@ export class MapView {
         if (b.defused) ctx.fillStyle = '#40c040';
         else ctx.fillStyle = planted ? (Math.floor(time * 2) % 2 ? '#ff2020' : '#801010') : '#ff9a20';
         ctx.fillRect(x - 6 * k, y - 6 * k, 12 * k, 12 * k);
-        labels.push({ text: b.defused ? 'C4 defused' : planted ? 'C4 planted' : 'C4', x, y, colour: '#ffcc66', rank: 1 });
+        if (x > 0 && y > 0 && x < this.canvas.clientWidth && y < this.canvas.clientHeight) {
+            labels.push({ text: b.defused ? 'C4 defused' : planted ? 'C4 planted' : 'C4', x, y, colour: '#ffcc66', rank: 1 });
+        }
     }
 
     drawGrenade(g, time, at, unitsToPx) {
