@@ -107,6 +107,7 @@ export class RoundIndex {
             this.open(record);  // a stream joined mid-round
         }
         const r = this.current;
+        if (!r.round.map && s.map?.name) r.round.map = s.map.name;  // a map's name comes after its start
         // The plant restarts the clock on the bomb's timer: ticks from the next element on count it.
         const planted = s.bomb?.state === BOMB_PLANTED;
         if (planted && !plantedBefore) this.plantTick = null;

@@ -322,6 +322,7 @@ export class MapView {
         const spots = placeLabels(items, { width: w, height: h });
         ctx.textAlign = 'left';
         ctx.textBaseline = 'top';
+        ctx.lineJoin = 'round';  // a mitred outline grows spikes from letters like M
         labels.forEach((l, i) => {
             ctx.font = `${l.bold ? 'bold ' : ''}${size}px sans-serif`;
             ctx.lineWidth = 3;
@@ -330,6 +331,7 @@ export class MapView {
             ctx.fillStyle = l.colour;
             ctx.fillText(l.text, spots[i].x + 2, spots[i].y + 1);
         });
+        ctx.lineJoin = 'miter';
     }
 
     // A carried bomb is shown by its carrier's ring; only a dropped or planted one has a place.
