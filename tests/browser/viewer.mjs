@@ -449,6 +449,19 @@ try {
     if (Math.abs(tapped.time - tapped.length / 4) <= 2) ok(`a tap on the phone's timeline seeks to ${tapped.time} s of ${tapped.length / 2} s`);
     else fail(`a tap at the phone timeline's middle shows ${tapped.time} s of ${tapped.length / 2} s`);
     if (tapped.labelPx >= 11) ok(`phone labels are ${tapped.labelPx} px`); else fail(`phone labels are ${tapped.labelPx} px`);
+    // Two fingers spread apart on the map zoom it in.
+    const cdp = await phone.createCDPSession();
+    const phoneMap = await (await phone.$('#map')).boundingBox();
+    const cx = phoneMap.x + phoneMap.width / 2, cy = phoneMap.y + phoneMap.height / 2;
+    const fingers = (d) => [{ x: cx - d, y: cy, id: 1 }, { x: cx + d, y: cy, id: 2 }];
+    await cdp.send('Input.dispatchTouchEvent', { type: 'touchStart', touchPoints: fingers(20) });
+    for (let d = 30; d <= 90; d += 10) await cdp.send('Input.dispatchTouchEvent', { type: 'touchMove', touchPoints: fingers(d) });
+    await cdp.send('Input.dispatchTouchEvent', { type: 'touchEnd', touchPoints: [] });
+    await sleep(200);
+    const pinched = (await shown(phone)).zoom;
+    if (pinched > 2) ok(`a pinch zooms the phone's map to ${pinched.toFixed(2)}x`); else fail(`a pinch left the zoom at ${pinched}`);
+    await phone.screenshot({ path: `${args.artefacts}/viewer-demo-phone-pinched.png` });
+    await phone.evaluate(() => document.getElementById('map').dispatchEvent(new MouseEvent('dblclick')));
     await phone.screenshot({ path: `${args.artefacts}/viewer-demo-phone.png` });
     await phone.click('#tab-rounds');
     await phone.screenshot({ path: `${args.artefacts}/viewer-demo-phone-rounds.png`, fullPage: true });

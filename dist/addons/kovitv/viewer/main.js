@@ -218,7 +218,9 @@ async function loadDemoUrl(url, at) {
         if (!response.ok) {
             throw new Error(response.status === 404 ? 'the server has no such file (HTTP 404)' : `HTTP ${response.status}`);
         }
-        if (!startDemo(await response.arrayBuffer(), url, url, at)) startLive();
+        // The file's own name is enough in the header; the address keeps the whole path.
+        const name = decodeURIComponent(url.split('/').pop() || url);
+        if (!startDemo(await response.arrayBuffer(), name, url, at)) startLive();
     } catch (error) {
         // The page stays useful: the live game instead, the reason in the header.
         startLive();
