@@ -49,7 +49,8 @@ export class DemoPlayer {
         // Names in the markers are those known before the record, as a viewer playing it sees.
         const s = index.state;
         const rounds = index.rounds.length;
-        for (const c of decodedChunks(packets)) {
+        const decoded = packets.map((bytes) => decodePacket(bytes));
+        for (const c of decoded.flatMap((d) => d.chunks)) {
             if (c.type === 'death') {
                 const killer = c.killer === KILLER_WORLD ? 'world' : s.nameOf(c.killer);
                 this.markers.push({ record, kind: 'kill', text: `${killer} killed ${s.nameOf(c.victim)}` });
@@ -59,7 +60,7 @@ export class DemoPlayer {
         }
         this.records.push(packets);
         this.fresh.push(fresh);
-        index.add(packets, fresh);
+        index.add(packets, fresh, decoded);
         if (index.state.resets !== resets) this.markers.push({ record, kind: 'map', text: 'map start' });
         else if (index.rounds.length !== rounds && rounds > 0) this.markers.push({ record, kind: 'start', text: 'round start' });
     }
@@ -100,8 +101,3 @@ export class DemoPlayer {
     }
 }
 
-// The chunks of a record's packets; the round index decodes them again, which costs less than
-// keeping them.
-function* decodedChunks(packets) {
-    for (const bytes of packets) yield* decodePacket(bytes).chunks;
-}

@@ -2,7 +2,8 @@
 // when it is loaded, the live stream as it arrives).
 //
 //   new RoundIndex()
-//     .add(packets, fresh = false)  the next element (half a second); returns its record number
+//     .add(packets, fresh = false, decoded)  the next element (half a second; decoded: its
+//                  packets' decodePacket results, when the caller has them); returns its record
 //     .state                        the game after the elements added so far
 //     .rounds      [{ map, number, start, end, winner, how }]  start/end: record numbers (end
 //                  null while the round runs); winner 1 (T), 2 (CT), 0 (draw), null; how:
@@ -74,11 +75,10 @@ export class RoundIndex {
         this.highlights.push({ record, kind, round: this.current.round.number, text });
     }
 
-    add(packets, fresh = false) {
+    add(packets, fresh = false, decoded = packets.map((bytes) => decodePacket(bytes))) {
         const record = this.records++;
         const time = record / RECORDS_PER_SECOND;
         const s = this.state;
-        const decoded = packets.map((bytes) => decodePacket(bytes));
         const opens = fresh || decoded.some((d) => d.chunks.some((c) => c.type === 'map' && c.name === ''));
         const plantedBefore = s.bomb?.state === BOMB_PLANTED;
         // Deaths use the names and teams known before the element, as a viewer playing it sees.
@@ -97,7 +97,7 @@ export class RoundIndex {
             }
         }
         if (opens && this.current) this.current = null;
-        s.applyElement(packets, time, fresh);
+        s.applyDecoded(decoded, time, fresh);
         if (opens) {
             this.lastTick = null;
             this.open(record);

@@ -4,6 +4,7 @@
 //   new GameState()
 //   state.applyElement(packets: Uint8Array[], time, fresh = false) -> { truncated, skipped, invalid }
 //       one snapshot (half a second of game time); fresh, or an unnamed map chunk, starts over
+//   state.applyDecoded(decoded, time, fresh = false)   the same, from decodePacket's results
 //   state.apply(chunk, time)     one decoded chunk (stream.js)
 //   state.expire(time)           forgets grenades that exploded a while ago
 //   state.present(slot)          a named player in the game (not connecting or gone)
@@ -79,8 +80,12 @@ export class GameState {
     teamOf(slot) { return slot < MAX_PLAYERS ? this.players[slot].team : 0; }
 
     applyElement(packets, time, fresh = false) {
+        return this.applyDecoded(packets.map((bytes) => decodePacket(bytes)), time, fresh);
+    }
+
+    // The same, for packets the caller decoded already (decodePacket's results, in order).
+    applyDecoded(decoded, time, fresh = false) {
         const faults = { truncated: false, skipped: 0, invalid: false };
-        const decoded = packets.map((bytes) => decodePacket(bytes));
         // A map begins with an unnamed map chunk, after the players of that same snapshot: the
         // whole snapshot starts the new state, or those players would be forgotten for good.
         const opens = decoded.some((d) => d.chunks.some((c) => c.type === 'map' && c.name === ''));
