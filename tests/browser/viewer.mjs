@@ -220,6 +220,18 @@ try {
         ok(`rewound to the map's start (${atStart.time.toFixed(1)} s); at ${tenOn.time.toFixed(1)} s ${startBoard.t.length + startBoard.ct.length} players on ${startBoard.map}; "${tenOn.delay}"`);
     } else fail(`the rewind to the map's start shows ${atStart.time} s, then ${tenOn.time} s on "${startBoard.map}" with ${startBoard.t.length + startBoard.ct.length} players`);
     await late.screenshot({ path: `${args.artefacts}/viewer-live-rewound.png` });
+    // Rewound, the address names the live moment: a copied link opens it again, paused or not.
+    await sleep(1200);
+    const liveHash = (await shown(late)).hash;
+    const liveLinked = await openPage(`${viewer}${liveHash}`);
+    const again = await until('a copied live link opens its moment', 30, async () => {
+        const v = await shown(liveLinked);
+        return { ok: v.history === 'done' && v.time !== null && v.time < v.length / 2 - 5, seen: v, v };
+    }).catch((error) => ({ v: null, error }));
+    const wanted = Number(new URLSearchParams(liveHash.slice(1)).get('t'));
+    if (/^#live&/.test(liveHash) && again.v && Math.abs(again.v.time - wanted) <= 1.5) ok(`the live link ${decodeURIComponent(liveHash)} opens ${again.v.time.toFixed(1)} s of the map`);
+    else fail(`the live link ${liveHash} opened ${again.v?.time} s (${again.error?.message ?? ''})`);
+    await liveLinked.close();
     await late.click('#golive');
     await sleep(300);
     const relive = await shown(late);
