@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The browser viewer in headless Chromium (Debian's, driven by puppeteer-core) against the plugin
-# in simhost: the live broadcast shows the scripted match's players with the names, teams and
-# scores of simhost's trace, follows a map change, and a recorded demo plays and seeks. Prints
-# the time from page load to the first drawn frame; screenshots go to build/artefacts/.
+# in simhost: the start page, the live broadcast with the scripted match's players, names, teams
+# and scores as simhost's trace has them, live pause, rewind and back to live, a map change, a
+# recorded demo driven through every control and key, the address's round trip, a bad demo link
+# and a phone's size. Fails on a page error, a 404 the page caused or a control that does not
+# move time as it should. Prints the time from page load to the first drawn frame and the live
+# download per game second beside a UDP spectator's (when the build has spectate); screenshots
+# go to build/artefacts/.
 #
 #   scripts/viewer-check.sh [build folder holding simhost and the plugin, default build/asan]
 # Installs chromium, node and npm when missing (Debian packages, as root) and puppeteer-core into
@@ -14,7 +18,7 @@ build=${1:-build/asan}
 artefacts=build/artefacts
 speed=2  # as run.sh: the 30-second delay passes in 15 s
 
-if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0; fi
+if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0; fi
 [ -x "$build/simhost" ] || { echo "viewer-check: no simhost in $build (build it first)"; exit 1; }
 need=()
 command -v chromium >/dev/null || need+=(chromium)
@@ -54,8 +58,10 @@ for _ in $(seq 100); do
     sleep 0.2
 done
 
+spectate=()
+[ -x "$build/spectate" ] && spectate=(--spectate "$build/spectate" --udp "$udp_port")
 node tests/browser/viewer.mjs --base "http://127.0.0.1:$tcp_port" --trace "$game/trace.jsonl" \
-    --started "$started" --speed "$speed" --delay "${delay:-30}" --artefacts "$artefacts"
+    --started "$started" --speed "$speed" --delay "${delay:-30}" --artefacts "$artefacts" "${spectate[@]}"
 failed=$?
 echo "viewer-check: screenshots in $artefacts/viewer-*.png ($(( ($(date +%s%3N) - started) / 1000 )) s in all)"
 if [ $failed -ne 0 ]; then

@@ -92,6 +92,16 @@ TEST_F(CaptureMessages, PlantingSetsTheRoundClockFromTheC4TimerAndDroppingDoesNo
     send(gmsgBombDrop, 0, {5.0, 6.0, 7.0, 1});
     EXPECT_EQ(g_roundtime.m_seconds, 35);
     EXPECT_EQ(g_current->m_bomb.m_state, 2);
+    // A player joining now is told the round's time; the clock stays on the bomb's.
+    send(gmsgRoundTime, 3, {64});
+    EXPECT_EQ(g_roundtime.m_seconds, 35);
+    send(gmsgSendAudio, 0, {0, "%!MRAD_ctwin", 100});  // defused: the next round's time counts
+    send(gmsgRoundTime, 0, {5});
+    EXPECT_EQ(g_roundtime.m_seconds, 5);
+    send(gmsgBombDrop, 0, {5.0, 6.0, 7.0, 1});
+    send(gmsgSendAudio, 0, {0, "%!MRAD_BOMBPL", 100});  // the plant's own call decides nothing
+    send(gmsgRoundTime, 0, {90});
+    EXPECT_EQ(g_roundtime.m_seconds, 35);
 }
 
 TEST_F(CaptureMessages, AnUnknownTeamsScoreGoesToIndexZeroAndNoDamageChangesNothing) {

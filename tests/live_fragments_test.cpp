@@ -59,7 +59,7 @@ class Game {
 public:
     Game() { m_state.allocate(0); }
 
-    void element(PacketBuffer::BufferElement* e, bool reset, const char* map) {
+    void element(PacketBuffer::BufferElement* e, bool reset, const char* map, bool heavy) {
         StateManager::States& s = *m_state.slot(0);
         e->m_reset = reset ? 1 : 0;
         e->m_packets.clear();
@@ -79,6 +79,10 @@ public:
         e->m_packets.addChunk(PlayerPacketChunk(&p, &m_names));
         s.m_score.m_score[1] = int16_t(m_step % 16);
         e->m_packets.addChunk(ScorePacketChunk(&s.m_score));
+        if (heavy) {  // a busy server's element: a few hundred bytes of chat
+            std::string line(200, char('a' + m_step % 26));
+            for (int i = 0; i < 4; i++) e->m_packets.addChunk(ChatPacketChunk(0, 1, line.c_str()));
+        }
         m_step++;
     }
 
@@ -111,9 +115,9 @@ protected:
     }
     void TearDown() override { delete m_sender; }
 
-    void send(int elements, const char* map = "de_kovi") {
+    void send(int elements, const char* map = "de_kovi", bool heavy = false) {
         for (int i = 0; i < elements; i++) {
-            m_game.element(&m_element, m_game.m_step == 0, map);
+            m_game.element(&m_element, m_game.m_step == 0, map, heavy);
             m_sender->sendPhase(m_element);
         }
     }
@@ -138,13 +142,59 @@ TEST_F(Fragments, NumbersCountFromOneAndOnlyCompleteFragmentsAreServed) {
     EXPECT_FALSE(m_store.get(-4));
 }
 
-TEST_F(Fragments, NeverMoreThanThirtyAreKeptAndTheOldestGoFirst) {
+// The sum the store keeps of what it holds, counted from what it serves.
+int heldFootprint(const FragmentStore& store) {
+    int bytes = 0;
+    for (int n = 1; n <= store.newestNumber(); n++)
+        if (FragmentRef f = store.get(n)) bytes += int(sizeof(Fragment)) + f->m_start_length + f->m_body_length;
+    return bytes;
+}
+
+TEST_F(Fragments, TheCurrentMapIsKeptBackToItsStartAndEarlierMapsOnlyInTheNewestThirty) {
+    EXPECT_EQ(m_store.mapFirstNumber(), 0);
     send(FRAGMENT_ELEMENTS * 100 + 1);
     EXPECT_EQ(m_store.newestNumber(), 100);
-    EXPECT_EQ(m_store.held(), FRAGMENTS_KEPT);
-    EXPECT_FALSE(m_store.get(100 - FRAGMENTS_KEPT));  // evicted
-    EXPECT_TRUE(m_store.get(100 - FRAGMENTS_KEPT + 1));
-    for (int n = 100 - FRAGMENTS_KEPT + 1; n <= 100; n++) ASSERT_EQ(m_store.get(n)->m_number, n);
+    EXPECT_EQ(m_store.held(), 100);
+    EXPECT_EQ(m_store.mapFirstNumber(), 1);
+    for (int n = 1; n <= 100; n++) ASSERT_EQ(m_store.get(n)->m_number, n);
+    EXPECT_EQ(m_store.heldBytes(), heldFootprint(m_store));
+
+    // The next map starts in fragment 101 (its second element): 101 on is the new map's.
+    m_game.m_step = 0;
+    send(FRAGMENT_ELEMENTS * 10 - 1, "de_other");
+    EXPECT_EQ(m_store.newestNumber(), 110);
+    EXPECT_EQ(m_store.mapFirstNumber(), 101);
+    EXPECT_TRUE(m_store.get(101)->m_map_start);
+    EXPECT_FALSE(m_store.get(102)->m_map_start);
+    EXPECT_EQ(m_store.held(), FRAGMENTS_KEPT);  // the old map's last 20 and the new map's 10
+    EXPECT_FALSE(m_store.get(110 - FRAGMENTS_KEPT));
+    EXPECT_TRUE(m_store.get(110 - FRAGMENTS_KEPT + 1));
+    send(FRAGMENT_ELEMENTS * 40, "de_other");
+    EXPECT_EQ(m_store.held(), 50);
+    EXPECT_FALSE(m_store.get(100));
+    EXPECT_EQ(m_store.mapFirstNumber(), 101);
+    EXPECT_EQ(m_store.heldBytes(), heldFootprint(m_store));
+}
+
+TEST_F(Fragments, AMapLongerThanTheBoundsKeepsItsNewestFragments) {
+    send(FRAGMENT_ELEMENTS * (FRAGMENTS_MAP_MAX + 10));
+    EXPECT_EQ(m_store.held(), FRAGMENTS_MAP_MAX);
+    EXPECT_FALSE(m_store.get(10));
+    EXPECT_TRUE(m_store.get(11));
+    EXPECT_EQ(m_store.mapFirstNumber(), 11);
+
+    // Heavier fragments meet the byte bound first; the newest thirty always stay.
+    m_game.m_step = 0;
+    send(FRAGMENT_ELEMENTS * FRAGMENTS_MAP_MAX, "de_busy", true);
+    int held = m_store.held();
+    EXPECT_LT(held, FRAGMENTS_MAP_MAX);
+    EXPECT_GT(held, FRAGMENTS_KEPT);
+    EXPECT_LE(m_store.heldBytes(), FRAGMENT_BYTES_MAX);
+    EXPECT_EQ(m_store.heldBytes(), heldFootprint(m_store));
+    int newest = m_store.newestNumber();
+    EXPECT_TRUE(m_store.get(newest - held + 1));
+    EXPECT_FALSE(m_store.get(newest - held));
+    EXPECT_EQ(m_store.mapFirstNumber(), newest - held + 1);
 }
 
 TEST_F(Fragments, AFragmentHeldByAVisitorOutlivesItsEviction) {
@@ -152,7 +202,8 @@ TEST_F(Fragments, AFragmentHeldByAVisitorOutlivesItsEviction) {
     FragmentRef held = m_store.get(1);
     ASSERT_TRUE(held);
     std::string body(held->m_body, size_t(held->m_body_length));
-    send(FRAGMENT_ELEMENTS * (FRAGMENTS_KEPT + 2));
+    m_game.m_step = 0;  // a new map: the old one's fragments go once out of the newest thirty
+    send(FRAGMENT_ELEMENTS * (FRAGMENTS_KEPT + 2), "de_other");
     EXPECT_FALSE(m_store.get(1));
     EXPECT_EQ(std::string(held->m_body, size_t(held->m_body_length)), body);  // ASan: not freed
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "test_host.h"
@@ -77,4 +78,34 @@ TEST(WebDemos, BeyondTheLimitOnlyTheNewestAreListed) {
     EXPECT_EQ(text.find("/demos/010127/0019_m.kdem"), std::string::npos);
     EXPECT_NE(text.find("/demos/010127/0020_m.kdem"), std::string::npos);
     EXPECT_LT(text.find("/demos/010127/0838_m.kdem"), text.find("/demos/010127/0837_m.kdem"));
+}
+
+namespace {
+int g_overview_lookups = 0;
+void fakeOverviews(const char* map, char* out, int size) {
+    g_overview_lookups++;
+    snprintf(out, size_t(size), "%s", strcmp(map, "de_bare") == 0 ? "" : "overviews/x.bmp");
+    if (strcmp(map, "de_png") == 0) snprintf(out, size_t(size), "overviews/de_png.png");
+}
+}  // namespace
+
+TEST(WebDemos, EachEntryNamesItsMapsOverviewLookedUpOncePerMap) {
+    ScratchDir dir;
+    dir.write("demos/010127/0001_de_png.kdem", "");
+    dir.write("demos/010127/0002_de_bare.kdem", "");
+    dir.write("demos/010127/0003_de_png.kdem", "");
+    g_overview_lookups = 0;
+    int length = 0;
+    char* json = listDemosJson((dir.path() + "/demos").c_str(), &length, fakeOverviews);
+    ASSERT_NE(json, nullptr);
+    EXPECT_EQ(std::string(json, size_t(length)),
+              "{\"demos\":["
+              "{\"path\":\"/demos/010127/0003_de_png.kdem\",\"map\":\"de_png\",\"date\":\"010127\","
+              "\"time\":\"0003\",\"bytes\":0,\"overview\":\"overviews/de_png.png\"},"
+              "{\"path\":\"/demos/010127/0002_de_bare.kdem\",\"map\":\"de_bare\",\"date\":\"010127\","
+              "\"time\":\"0002\",\"bytes\":0,\"overview\":\"\"},"
+              "{\"path\":\"/demos/010127/0001_de_png.kdem\",\"map\":\"de_png\",\"date\":\"010127\","
+              "\"time\":\"0001\",\"bytes\":0,\"overview\":\"overviews/de_png.png\"}]}");
+    delete[] json;
+    EXPECT_EQ(g_overview_lookups, 2);
 }

@@ -262,6 +262,8 @@ TEST_F(WebServer, FoldersAndPathsWithoutALeadingSlashAreAnsweredAsMissing) {
 TEST_F(WebServer, DemosAreListedAndServedOnlyUnderTheirOwnNames) {
     start();
     page("demos/120826/1240_de_kovi.kdem", "\x02" "demo");
+    page("demos/120826/1300_de_bare.kdem", "\x02");
+    page("overviews/de_kovi.gif", "GIF");  // the overview the listing names, found on disk
     page("demos/120826/notes.html", "not a demo");
     page("demos/index.html", "not a demo either");
     Client c(port);
@@ -270,8 +272,12 @@ TEST_F(WebServer, DemosAreListedAndServedOnlyUnderTheirOwnNames) {
     ASSERT_TRUE(c.read(&header, &body));
     EXPECT_NE(header.find("Content-Type: application/json\n"), std::string::npos) << header;
     EXPECT_NE(header.find("Cache-Control: no-store"), std::string::npos) << header;
-    EXPECT_EQ(body, "{\"demos\":[{\"path\":\"/demos/120826/1240_de_kovi.kdem\",\"map\":"
-                    "\"de_kovi\",\"date\":\"120826\",\"time\":\"1240\",\"bytes\":5}]}");
+    EXPECT_EQ(body, "{\"demos\":[{\"path\":\"/demos/120826/1300_de_bare.kdem\",\"map\":"
+                    "\"de_bare\",\"date\":\"120826\",\"time\":\"1300\",\"bytes\":1,"
+                    "\"overview\":\"\"},"
+                    "{\"path\":\"/demos/120826/1240_de_kovi.kdem\",\"map\":"
+                    "\"de_kovi\",\"date\":\"120826\",\"time\":\"1240\",\"bytes\":5,"
+                    "\"overview\":\"overviews/de_kovi.gif\"}]}");
     EXPECT_EQ(c.get("/demos/120826/1240_de_kovi.kdem"), "\x02" "demo");
     for (const char* path : {"/demos/120826/notes.html", "/demos/index.html", "/demos/120826/",
                              "/demos/120826/1240_de_kovi.kdem/", "/demos/x"}) {

@@ -112,6 +112,7 @@ void FragmentStore::endElement(const PacketBuffer::BufferElement& element,
                                const StateManager::States& mirror, const NamesCollection& names) {
     if (!m_ready) return;
     int flags = element.m_reset ? FRAGMENT_RESET : 0;
+    if (flags) m_body_resets = true;
     if (!m_broken && !encodeFragmentElement(m_body, element.m_packets, flags)) m_broken = true;
     if (++m_elements < FRAGMENT_ELEMENTS) return;
     publish(mirror, names);
@@ -127,6 +128,43 @@ void FragmentStore::reset() {
     m_start.m_length = 0;  // capacity kept for the next fragment
     m_body.m_length = 0;
     m_broken = false;
+    m_body_resets = false;
+}
+
+namespace {
+int footprint(const Fragment* f) {
+    return f ? int(sizeof(Fragment)) + f->m_start_length + f->m_body_length : 0;
+}
+}  // namespace
+
+Fragment* FragmentStore::take(int number) {
+    m_mutex.lock();
+    Fragment*& slot = m_kept[number % FRAGMENTS_MAP_MAX];
+    Fragment* taken = nullptr;
+    if (slot != nullptr && slot->m_number == number) {
+        taken = slot;
+        slot = nullptr;
+    }
+    m_mutex.unlock();
+    return taken;
+}
+
+// Oldest first; a few per fragment published, so a map change that leaves an hour of the old
+// map behind frees it over the next minutes rather than in one long pause of the sender.
+void FragmentStore::evictOld() {
+    constexpr int PER_PUBLISH = 64;
+    int newest = m_next - 1;
+    for (int done = 0; done < PER_PUBLISH && m_oldest <= newest - FRAGMENTS_KEPT; done++) {
+        bool stale = m_oldest < m_map_start || newest - m_oldest >= FRAGMENTS_MAP_MAX ||
+                     m_held_bytes.load(std::memory_order_relaxed) > FRAGMENT_BYTES_MAX;
+        if (!stale) break;
+        Fragment* gone = take(m_oldest);
+        m_held_bytes.fetch_sub(footprint(gone), std::memory_order_relaxed);
+        release(gone);  // outside the lock: freeing may take a while
+        m_oldest++;
+    }
+    int first = m_oldest > m_map_start ? m_oldest : m_map_start;
+    m_map_first.store(first <= newest ? first : 0, std::memory_order_release);
 }
 
 void FragmentStore::publish(const StateManager::States& mirror, const NamesCollection& names) {
@@ -156,22 +194,27 @@ void FragmentStore::publish(const StateManager::States& mirror, const NamesColle
         made->m_body_length = m_body.m_length;
         copyText(made->m_map, sizeof(made->m_map), m_map);
         copyText(made->m_overview, sizeof(made->m_overview), m_overview);
+        made->m_map_start = m_body_resets;
     }
+    if (m_body_resets || m_map_start == 0) m_map_start = number;
 
-    // A lost fragment still empties its slot, so nothing older than FRAGMENTS_KEPT stays.
+    // A lost fragment still empties its slot, so nothing older than the ring stays.
     m_mutex.lock();
-    Fragment* evicted = m_kept[number % FRAGMENTS_KEPT];
-    m_kept[number % FRAGMENTS_KEPT] = made;
+    Fragment* evicted = m_kept[number % FRAGMENTS_MAP_MAX];
+    m_kept[number % FRAGMENTS_MAP_MAX] = made;
     if (made != nullptr) m_newest.store(number, std::memory_order_release);
     m_mutex.unlock();
+    m_held_bytes.fetch_add(footprint(made) - footprint(evicted), std::memory_order_relaxed);
     release(evicted);  // outside the lock: freeing may take a while
+    if (number - m_oldest >= FRAGMENTS_MAP_MAX) m_oldest = number - FRAGMENTS_MAP_MAX + 1;
     reset();
+    evictOld();
 }
 
 FragmentRef FragmentStore::get(int number) const {
     if (number <= 0) return FragmentRef();
     m_mutex.lock();
-    Fragment* kept = m_kept[number % FRAGMENTS_KEPT];
+    Fragment* kept = m_kept[number % FRAGMENTS_MAP_MAX];
     if (kept != nullptr && kept->m_number == number)
         kept->m_references.fetch_add(1, std::memory_order_relaxed);
     else

@@ -1,5 +1,7 @@
 // The delayed stream kept for web viewers: the spectator sender appends every element it sends,
-// four at a time make a fragment, and the last thirty complete fragments are kept.
+// four at a time make a fragment. The current map's fragments are kept back to its start (so a
+// viewer can pause and rewind live), bounded in count and bytes; of earlier maps, only what
+// falls in the newest thirty.
 //
 // Byte layout of a fragment's start and body, each a run of elements:
 //   element = flags (1 byte, FRAGMENT_RESET) | packet count (1 byte) | per packet: length
@@ -18,7 +20,9 @@
 #include "stream/packet.h"
 
 constexpr int FRAGMENT_ELEMENTS = 4;  // 2 s of game
-constexpr int FRAGMENTS_KEPT = 30;    // 60 s
+constexpr int FRAGMENTS_KEPT = 30;    // 60 s: always kept, whatever the map
+constexpr int FRAGMENTS_MAP_MAX = 3600;  // the current map's: two hours
+constexpr int FRAGMENT_BYTES_MAX = 8 << 20;  // all kept fragments, their bookkeeping included
 constexpr int FRAGMENT_RESET = 0x01;  // element flag: the element starts a fresh game state
 constexpr int FRAGMENT_ELEMENT_PACKETS = 255;  // one count byte; a larger element is not kept
 constexpr int FRAGMENT_MAP_MAX = 63;
@@ -34,6 +38,7 @@ struct Fragment {
     int m_body_length = 0;
     char m_map[FRAGMENT_MAP_MAX + 1] = {};  // the stream's map after the fragment
     char m_overview[FRAGMENT_OVERVIEW_MAX + 1] = {};  // its image, relative to the plugin folder
+    bool m_map_start = false;  // an element of its body starts a fresh game state
     std::atomic<int> m_references{1};
     char* m_bytes = nullptr;  // start and body, one block
 };
@@ -87,7 +92,9 @@ public:
     // beginning the start is built from the mirror.
     void beginElement(StateManager::States& mirror, NamesCollection& names, int max_clients);
     // Sender thread, after the element was read into the mirror: appended to the body; the
-    // FRAGMENT_ELEMENTS-th publishes the fragment and evicts the oldest beyond FRAGMENTS_KEPT.
+    // FRAGMENT_ELEMENTS-th publishes the fragment and evicts what is no longer kept: beyond the
+    // newest FRAGMENTS_KEPT, those before the current map's first fragment, and the oldest while
+    // more than FRAGMENTS_MAP_MAX or FRAGMENT_BYTES_MAX are held.
     void endElement(const PacketBuffer::BufferElement& element,
                     const StateManager::States& mirror, const NamesCollection& names);
     // Sender thread: forgets the fragment being built (its mirror is going away). Its number is
@@ -99,7 +106,11 @@ public:
     FragmentRef get(int number) const;
     FragmentRef newest() const;  // empty before the first complete fragment
     int newestNumber() const { return m_newest.load(std::memory_order_acquire); }
+    // The oldest fragment kept of the current map (where a viewer can rewind to); 0 before
+    // the first complete fragment.
+    int mapFirstNumber() const { return m_map_first.load(std::memory_order_acquire); }
     int held() const;  // complete fragments kept now
+    int heldBytes() const { return m_held_bytes.load(std::memory_order_relaxed); }
 
     // Looks the overview image up when the stream's map changes (sender thread, once per map);
     // tests replace it to keep the file system out.
@@ -108,11 +119,18 @@ public:
 private:
     void publish(const StateManager::States& mirror, const NamesCollection& names);
     void reset();
+    void evictOld();
+    Fragment* take(int number);  // out of its slot, under the lock; null when not held
 
     mutable Mutex m_mutex;  // guards m_kept and m_newest's updates; only held to copy or swap
     bool m_ready = false;   // the mutex exists: without it nothing is kept
-    Fragment* m_kept[FRAGMENTS_KEPT] = {};  // by number % FRAGMENTS_KEPT, one count each
+    Fragment* m_kept[FRAGMENTS_MAP_MAX] = {};  // by number % FRAGMENTS_MAP_MAX, one count each
     std::atomic<int> m_newest{0};
+    std::atomic<int> m_map_first{0};
+    std::atomic<int> m_held_bytes{0};  // written by the sender thread only
+    int m_oldest = 1;  // no fragment before it is held (sender thread)
+    int m_map_start = 0;  // the current map's first fragment (sender thread)
+    bool m_body_resets = false;  // the fragment being built has a fresh-state element
 
     // The fragment being built: the sender thread's alone.
     int m_next = 1;  // its number; never restarts

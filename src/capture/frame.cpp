@@ -16,6 +16,7 @@ void tickRoundClock() {
     if (second == g_roundtime.m_last_second || g_roundtime.m_seconds < 0) return;
     g_roundtime.m_last_second = second;
     g_roundtime.m_seconds--;
+    if (g_roundtime.m_seconds < 0) g_roundtime.m_bomb = false;
     capture::appendEvent<RTimePacketChunk>(g_roundtime.m_seconds);
 }
 

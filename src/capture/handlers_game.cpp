@@ -114,6 +114,7 @@ void Client_BombDrop(const void* arg) {
     // Planted: the round clock now shows the bomb's timer.
     g_roundtime.m_seconds = capture::truncate32(g_engfuncs.pfnCVarGetFloat("mp_c4timer"));
     g_roundtime.m_last_second = capture::gameSecond();
+    g_roundtime.m_bomb = true;
 }
 
 void Client_BombPickup(const void*) {
@@ -143,6 +144,9 @@ void Client_SayText(const void* arg) {
 
 void Client_RoundTime(const void* arg) {
     if (mState++ != 0) return;
+    // A player joining during a plant is sent the round's time for his own HUD: the stream's
+    // clock stays on the bomb's timer, or it would jump back for every spectator.
+    if (g_roundtime.m_bomb) return;
     g_roundtime.m_seconds = intArg(arg);
     g_roundtime.m_last_second = capture::gameSecond();
 }
@@ -153,6 +157,7 @@ void Client_SendAudio(const void* arg) {
     const char* code = static_cast<const char*>(arg);
     for (const RadioCode* row = g_radio_codes; row->code != nullptr; ++row) {
         if (strcmp(row->code, code) != 0) continue;
+        if (row->message != MSG_BOMBPL) g_roundtime.m_bomb = false;  // the round is decided
         appendEvent<MsgPacketChunk>(row->message, 0, 0);
         return;
     }

@@ -119,6 +119,7 @@ void ServerActivate_Post(edict_t* pEdictList, int /*edictCount*/, int /*clientMa
     g_roundtime.m_clock = &gpGlobals->time;
     g_roundtime.m_seconds = 0;
     g_roundtime.m_last_second = 0;
+    g_roundtime.m_bomb = false;
     g_pck_buffer.m_reset = 1;  // the encoder is stopped: nobody else touches it now
 
     const char* map = STRING(gpGlobals->mapname);

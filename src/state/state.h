@@ -258,6 +258,7 @@ public:
 struct RoundTimer {
     int32_t m_seconds = 0;  // left on the clock; -1 once it ran out
     int32_t m_last_second = 0;
+    bool m_bomb = false;  // counting the planted bomb's timer, until the round ends or it runs out
     const float* m_clock = nullptr;
 };
 

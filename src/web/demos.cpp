@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "broadcast/fragments.h"
 #include "host/config.h"
 #include "host/host.h"
 #include "net/files.h"
@@ -18,8 +19,16 @@ constexpr const char* SUFFIX = ".kdem";
 constexpr int SUFFIX_LENGTH = 5;
 constexpr int FILE_MAX = TIME_DIGITS + 1 + DEMO_MAP_MAX + SUFFIX_LENGTH;
 constexpr int FOLDER_MAX = 1024;
-// One listed entry's JSON without its path's text: the fixed keys and a 20-digit size.
-constexpr int ENTRY_JSON_MAX = 2 * FILE_MAX + DATE_DIGITS + 128;
+// One listed entry's JSON without its path's text: the fixed keys, a 20-digit size and the
+// overview's path.
+constexpr int ENTRY_JSON_MAX = 2 * FILE_MAX + DATE_DIGITS + FRAGMENT_OVERVIEW_MAX + 160;
+// Maps whose overview a listing remembers; a listing of more maps looks the rest up each time.
+constexpr int OVERVIEWS_REMEMBERED = 32;
+
+struct RememberedOverview {
+    char m_map[DEMO_MAP_MAX + 1];
+    char m_path[FRAGMENT_OVERVIEW_MAX + 1];
+};
 
 bool digits(const char* text, int count) {
     for (int i = 0; i < count; i++)
@@ -146,9 +155,18 @@ bool isDemoFilePath(const char* path) {
     return strchr(slash + 1, '/') == nullptr && isDemoFileName(slash + 1);
 }
 
-char* listDemosJson(const char* folder, int* length) {
+char* listDemosJson(const char* folder, int* length, OverviewFinder find_overview) {
     Listed* entries = new (std::nothrow) Listed[DEMOS_LISTED_MAX];
     if (!entries) return nullptr;
+    RememberedOverview* remembered = nullptr;
+    int remembered_count = 0;
+    if (find_overview) {
+        remembered = new (std::nothrow) RememberedOverview[OVERVIEWS_REMEMBERED];
+        if (!remembered) {
+            delete[] entries;
+            return nullptr;
+        }
+    }
     Listing listing;
     listing.m_entries = entries;
     listing.m_folder = folder;
@@ -159,6 +177,7 @@ char* listDemosJson(const char* folder, int* length) {
     char* json = new (std::nothrow) char[size_t(capacity)];
     if (!json) {
         delete[] entries;
+        delete[] remembered;
         return nullptr;
     }
     int n = snprintf(json, size_t(capacity), "{\"demos\":[");
@@ -168,12 +187,33 @@ char* listDemosJson(const char* folder, int* length) {
         int map_length = int(strlen(e.m_file)) - TIME_DIGITS - 1 - SUFFIX_LENGTH;
         n += snprintf(json + n, size_t(capacity - n),
                       "%s{\"path\":\"/demos/%s/%s\",\"map\":\"%.*s\",\"date\":\"%s\","
-                      "\"time\":\"%.4s\",\"bytes\":%" PRId64 "}",
+                      "\"time\":\"%.4s\",\"bytes\":%" PRId64,
                       i ? "," : "", e.m_date, e.m_file, map_length, e.m_file + TIME_DIGITS + 1,
                       e.m_date, e.m_file, e.m_bytes);
+        if (find_overview) {
+            char map[DEMO_MAP_MAX + 1];
+            snprintf(map, sizeof(map), "%.*s", map_length, e.m_file + TIME_DIGITS + 1);
+            const char* overview = nullptr;
+            for (int k = 0; k < remembered_count && !overview; k++)
+                if (strcmp(remembered[k].m_map, map) == 0) overview = remembered[k].m_path;
+            char found[FRAGMENT_OVERVIEW_MAX + 1];
+            if (!overview) {
+                find_overview(map, found, sizeof(found));
+                overview = found;
+                if (remembered_count < OVERVIEWS_REMEMBERED) {
+                    RememberedOverview& r = remembered[remembered_count++];
+                    snprintf(r.m_map, sizeof(r.m_map), "%s", map);
+                    snprintf(r.m_path, sizeof(r.m_path), "%s", found);
+                }
+            }
+            // "overviews/" and a map name of the checked letters: nothing to escape.
+            n += snprintf(json + n, size_t(capacity - n), ",\"overview\":\"%s\"", overview);
+        }
+        n += snprintf(json + n, size_t(capacity - n), "}");
     }
     n += snprintf(json + n, size_t(capacity - n), "]}");
     delete[] entries;
+    delete[] remembered;
     *length = n;
     return json;
 }
@@ -182,7 +222,9 @@ bool sendDemos(StreamSocket* connection, const char* path) {
     if (strcmp(path, "/demos") == 0 || strcmp(path, "/demos/") == 0) {
         char folder[FOLDER_MAX];
         int length = 0;
-        char* json = demosFolder(folder, sizeof(folder)) ? listDemosJson(folder, &length) : nullptr;
+        char* json = demosFolder(folder, sizeof(folder))
+                         ? listDemosJson(folder, &length, findOverviewImage)
+                         : nullptr;
         if (!json) return sendMissing(connection);
         bool complete =
             sendContent(connection, "200 OK", "application/json", CACHE_NEVER, json, length);

@@ -19,7 +19,12 @@ bool isDemoFilePath(const char* path);
 // complete response went out.
 bool sendDemos(StreamSocket* connection, const char* path);
 
+// Finds a map's overview image as findOverviewImage does (broadcast/fragments.h).
+using OverviewFinder = void (*)(const char* map, char* out, int size);
+
 // The listing's JSON for the demos folder `folder` (on disk): {"demos":[{"path":...,"map":...,
-// "date":"MMDDYY","time":"HHMM","bytes":N},...]}. Heap text the caller frees with delete[];
-// null when memory ran out. A missing folder lists nothing.
-char* listDemosJson(const char* folder, int* length);
+// "date":"MMDDYY","time":"HHMM","bytes":N},...]}. With a finder each entry also names its map's
+// overview image, "overview":"overviews/<map>.<kind>" or "" (looked up once per map), so a
+// viewer asks for no picture that is not there. Heap text the caller frees with delete[]; null
+// when memory ran out. A missing folder lists nothing.
+char* listDemosJson(const char* folder, int* length, OverviewFinder find_overview = nullptr);

@@ -32,9 +32,9 @@ bool sendSync(StreamSocket* connection) {
     int delay = g_pck_buffer.m_delay.load(std::memory_order_relaxed) / 2;
     int n = snprintf(json, sizeof(json),
                      "{\"fragment\":%d,\"elements\":%d,\"delay\":%d,\"map\":%s,\"overview\":%s,"
-                     "\"server\":%s}",
+                     "\"server\":%s,\"first\":%d}",
                      newest ? newest->m_number : 0, FRAGMENT_ELEMENTS, delay, map, overview,
-                     server);
+                     server, newest ? g_fragments.mapFirstNumber() : 0);
     if (n <= 0 || n >= int(sizeof(json))) return sendStatus(connection, "404 Not Found");
     return sendContent(connection, "200 OK", TYPE_JSON, CACHE_SYNC, json, n);
 }

@@ -1,6 +1,7 @@
 // The delayed stream over HTTP, from the fragment store (broadcast/fragments.h):
 //   GET /live/sync      JSON: newest complete fragment, elements per fragment, delay, map,
-//                       overview image, server name (Cache-Control max-age=1)
+//                       overview image, server name, "first": the current map's oldest kept
+//                       fragment, where a viewer may rewind to (Cache-Control max-age=1)
 //   GET /live/N/start   the full state at fragment N's beginning (binary)
 //   GET /live/N/body    fragment N's elements (binary)
 // Complete fragments never change, so they may be cached for an hour. Nothing here touches the

@@ -1,11 +1,15 @@
 // The browser viewer in headless Chromium against the plugin running in simhost (started by
-// scripts/viewer-check.sh): the live broadcast with the scripted match's names, teams and scores
-// as simhost's trace has them, a map change, a recorded demo played and sought, screenshots, and
-// the time from page load to the first drawn frame.
+// scripts/viewer-check.sh): the start page, the live broadcast with the scripted match's names,
+// teams and scores as simhost's trace has them, live pause, rewind and back to live, a map
+// change, a recorded demo driven through every control (skips, rounds, highlights, speeds, keys,
+// follow, the address's round trip, zoom), a bad demo link, a phone's size, screenshots, the time
+// from page load to the first drawn frame and the live download next to a UDP spectator's.
+// Fails on a page error and on any 404 the page caused.
 //
 //   node viewer.mjs --base URL --trace FILE --started MS --speed X --delay S --artefacts DIR
-//                   [--chromium PATH]
+//                   [--chromium PATH] [--spectate PATH --udp PORT]
 // Exit status 0 when every check passed, 1 when one failed, 2 for a bad command line.
+import { spawn } from 'node:child_process';
 import { mkdirSync } from 'node:fs';
 import { parseArgs } from 'node:util';
 import puppeteer from 'puppeteer-core';
@@ -17,7 +21,8 @@ const USAGE = `Usage: node viewer.mjs --base URL --trace FILE --started MS --spe
   --started    when simhost was started, milliseconds since the epoch
   --speed      simhost's --speed; --delay: the plugin's delay in game seconds
   --artefacts  folder for the screenshots
-  --chromium   the browser (default /usr/bin/chromium)`;
+  --chromium   the browser (default /usr/bin/chromium)
+  --spectate   the spectate tool, run beside the live page on --udp PORT to compare downloads`;
 
 let args;
 try {
@@ -26,6 +31,7 @@ try {
         speed: { type: 'string', default: '1' }, delay: { type: 'string', default: '30' },
         artefacts: { type: 'string', default: 'build/artefacts' },
         chromium: { type: 'string', default: '/usr/bin/chromium' }, help: { type: 'boolean' },
+        spectate: { type: 'string' }, udp: { type: 'string' },
     } }).values;
 } catch (error) {
     console.error(`viewer.mjs: ${error.message}\n${USAGE}`);
@@ -91,12 +97,36 @@ const browser = await puppeteer.launch({
     args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run'],
 });
 const pageErrors = [];
-async function openPage(url) {
+const missing = [];  // 404s the pages caused, but for the bad link asked for on purpose
+const expectedMissing = new Set();
+const DESKTOP = { width: 1400, height: 1000 };
+const PHONE = { width: 390, height: 844, deviceScaleFactor: 2, isMobile: true, hasTouch: true };
+async function openPage(url, viewport = DESKTOP) {
     const page = await browser.newPage();
     page.on('pageerror', (error) => pageErrors.push(error.message));
-    await page.setViewport({ width: 1400, height: 1000 });
+    page.on('response', (r) => {
+        if (r.status() === 404 && !expectedMissing.has(r.url())) missing.push(r.url());
+    });
+    await page.setViewport(viewport);
     await page.goto(url, { waitUntil: 'load' });
     return page;
+}
+// What the page shows, from its own read-only hooks.
+const shown = (page) => page.evaluate(() => ({ kind: kovitv.kind(), time: kovitv.time(), length: kovitv.length(),
+    playing: kovitv.playing(), speed: kovitv.speed(), history: kovitv.history(), follow: kovitv.follow(),
+    zoom: kovitv.zoom(), labelPx: kovitv.labelPx(), rounds: kovitv.rounds(), highlights: kovitv.highlights(),
+    status: document.getElementById('status').textContent, source: document.getElementById('source').textContent,
+    delay: document.getElementById('delay').textContent, hash: location.hash,
+    golive: !document.getElementById('golive').hidden }));
+// A control must move the time by `by` seconds (give or take `slack`).
+async function moves(page, what, act, by, slack = 0.6) {
+    const before = (await shown(page)).time;
+    await act();
+    await sleep(150);
+    const after = (await shown(page)).time;
+    if (Math.abs(after - before - by) <= slack) ok(`${what}: ${before.toFixed(1)} s -> ${after.toFixed(1)} s`);
+    else fail(`${what} moved ${before.toFixed(1)} s -> ${after.toFixed(1)} s, not by ${by} s`);
+    return after;
 }
 
 async function firstFrameMs(url) {
@@ -109,6 +139,23 @@ async function firstFrameMs(url) {
 const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor(xs.length / 2)];
 
 try {
+    // --- the start page leads with the browser viewer; the applet is below, marked as Java's
+    const front = await openPage(`${args.base}/`);
+    const lead = await front.evaluate(() => {
+        const link = document.getElementById('viewer').getBoundingClientRect();
+        const applet = document.querySelector('applet').getBoundingClientRect();
+        return { top: link.top, bottom: link.bottom, text: document.getElementById('viewer').textContent,
+            appletTop: applet.top, appletShown: applet.height > 0,
+            java: document.querySelector('#applet summary').textContent };
+    });
+    if (lead.bottom < 300 && lead.bottom > 0 && (!lead.appletShown || lead.appletTop > lead.bottom) && /Java/.test(lead.java)) {
+        ok(`the start page leads with "${lead.text}" (at ${lead.top.toFixed(0)} px); the applet is below it: "${lead.java}"`);
+    } else fail(`the start page does not lead with the browser viewer: ${JSON.stringify(lead)}`);
+    await front.screenshot({ path: `${args.artefacts}/viewer-start-page.png` });
+    await front.setViewport(PHONE);
+    await front.screenshot({ path: `${args.artefacts}/viewer-start-page-phone.png` });
+    await front.close();
+
     // --- live, from simhost's start on
     const page = await openPage(viewer);
     const overviewLoads = [];
@@ -130,6 +177,92 @@ try {
     ok(`live score T ${scored.board.scoreT} : ${scored.board.scoreCT} CT with the trace's teams, after ${since()} s`);
     await page.screenshot({ path: `${args.artefacts}/viewer-live.png` });
 
+    // --- live: pause, rewind, back to live, and the map's history behind the join
+    const dvr = await until('live: the map\'s history is loaded or there is none', 30, async () => {
+        const v = await shown(page);
+        return { ok: v.history === 'done' || v.history === 'none', seen: v.history, v };
+    });
+    ok(`live history: ${dvr.v.history}, ${(dvr.v.length / 2).toFixed(0)} s of the map to rewind (joined ${since()} s after the start)`);
+    await page.keyboard.press('Space');
+    const paused = await shown(page);
+    await sleep(3000);
+    const still = await shown(page);
+    if (!still.playing && Math.abs(still.time - paused.time) < 0.01 && still.length > paused.length && still.golive) {
+        ok(`live paused: stays at ${still.time.toFixed(1)} s while the stream goes on to ${(still.length / 2).toFixed(1)} s; shows "${still.delay}" and a back-to-live button`);
+    } else fail(`live pause: ${JSON.stringify({ paused: paused.time, still: still.time, playing: still.playing, lengths: [paused.length, still.length], golive: still.golive })}`);
+    await moves(page, 'live -10 s button', () => page.click('#back10'), -10);
+    await moves(page, 'live Left key', () => page.keyboard.press('ArrowLeft'), -5);
+    await page.click('#golive');
+    await sleep(300);
+    const back = await shown(page);
+    if (back.playing && back.length - back.time * 2 <= 4 && !back.golive) ok(`back to live: ${back.time.toFixed(1)} s of ${(back.length / 2).toFixed(1)} s, "${back.delay}"`);
+    else fail(`back to live left it at ${back.time} s of ${back.length / 2} s (playing ${back.playing})`);
+    // A viewer joining later loads the map's history behind it and can rewind to the map's start.
+    const late = await openPage(viewer);
+    const history = await until('live: a later viewer loads the map\'s history', 30, async () => {
+        const v = await shown(late);
+        return { ok: v.history === 'done' || v.history === 'failed', seen: v.history, v };
+    });
+    const ownSpan = history.v.length / 2;
+    if (history.v.history === 'done' && ownSpan > 20) ok(`a viewer joining ${since()} s after the start loads the map's history: ${ownSpan.toFixed(0)} s to rewind`);
+    else fail(`the later viewer's history: ${history.v.history}, ${ownSpan} s`);
+    const tl = await (await late.$('#timeline')).boundingBox();
+    await late.mouse.click(tl.x + 1, tl.y + tl.height / 2);
+    await sleep(400);
+    const atStart = await shown(late);
+    // The map's first moments may hold no players yet: ten seconds on, the match is there.
+    await late.keyboard.press('Space');
+    await late.keyboard.press('l');
+    await sleep(400);
+    const startBoard = await readBoard(late);
+    const tenOn = await shown(late);
+    if (atStart.time < 2 && Math.abs(tenOn.time - atStart.time - 10) < 1 && startBoard.map === FIRST_MAP && startBoard.t.length + startBoard.ct.length > 0) {
+        ok(`rewound to the map's start (${atStart.time.toFixed(1)} s); at ${tenOn.time.toFixed(1)} s ${startBoard.t.length + startBoard.ct.length} players on ${startBoard.map}; "${tenOn.delay}"`);
+    } else fail(`the rewind to the map's start shows ${atStart.time} s, then ${tenOn.time} s on "${startBoard.map}" with ${startBoard.t.length + startBoard.ct.length} players`);
+    await late.screenshot({ path: `${args.artefacts}/viewer-live-rewound.png` });
+    // Rewound, the address names the live moment: a copied link opens it again, paused or not.
+    await sleep(1200);
+    const liveHash = (await shown(late)).hash;
+    const liveLinked = await openPage(`${viewer}${liveHash}`);
+    const again = await until('a copied live link opens its moment', 30, async () => {
+        const v = await shown(liveLinked);
+        return { ok: v.history === 'done' && v.time !== null && v.time < v.length / 2 - 5, seen: v, v };
+    }).catch((error) => ({ v: null, error }));
+    const wanted = Number(new URLSearchParams(liveHash.slice(1)).get('t'));
+    if (/^#live&/.test(liveHash) && again.v && Math.abs(again.v.time - wanted) <= 1.5) ok(`the live link ${decodeURIComponent(liveHash)} opens ${again.v.time.toFixed(1)} s of the map`);
+    else fail(`the live link ${liveHash} opened ${again.v?.time} s (${again.error?.message ?? ''})`);
+    await liveLinked.close();
+    await late.click('#golive');
+    await sleep(300);
+    const relive = await shown(late);
+    if (relive.length - relive.time * 2 <= 4) ok(`the later viewer is back to live at ${relive.time.toFixed(1)} s of ${(relive.length / 2).toFixed(1)} s`);
+    else fail(`back to live left the later viewer at ${relive.time} s of ${relive.length / 2} s`);
+    await late.close();
+
+    // --- live download per game second, next to a UDP spectator's over the same window
+    const windowS = 16;
+    let udp = null;
+    if (args.spectate && args.udp) {
+        udp = new Promise((resolve) => {
+            const child = spawn(args.spectate, ['--server', `127.0.0.1:${args.udp}`, '--json', '--duration', String(windowS)]);
+            let text = '';
+            child.stdout.on('data', (d) => { text += d; });
+            child.on('close', () => {
+                const traffic = text.split('\n').filter((l) => l.includes('"traffic"')).map((l) => JSON.parse(l));
+                const a = traffic.find((t) => t.bytes > 0), b = traffic[traffic.length - 1];
+                resolve(a && b && b.t > a.t ? (b.bytes - a.bytes) / (b.t - a.t) / Number(args.speed) : null);
+            });
+        });
+    }
+    const bytesAt = () => page.evaluate(() => performance.getEntriesByType('resource')
+        .filter((r) => r.name.includes('/live/')).reduce((n, r) => n + r.transferSize, 0));
+    await page.evaluate(() => performance.setResourceTimingBufferSize(100000));
+    const b0 = await bytesAt(), t0 = Date.now();
+    await sleep(windowS * 1000);
+    const perGameSecond = (await bytesAt() - b0) / ((Date.now() - t0) / 1000) / Number(args.speed);
+    const udpRate = udp ? await udp : null;
+    console.log(`benchmark: live download per game second: browser ${perGameSecond.toFixed(0)} B/s (HTTP headers included)${udpRate !== null ? `, UDP spectator ${udpRate.toFixed(0)} B/s` : ''}`);
+
     // The overview picture simhost drew: fetched, and what the map canvas shows behind the markers.
     const picture = overviewLoads.find((o) => o.url.endsWith(`/overviews/${FIRST_MAP}.bmp`));
     if (picture?.status === 200 && picture.type === 'image/bmp') ok(`the overview ${picture.url} was loaded`);
@@ -140,17 +273,21 @@ try {
         await image.decode();
         const copy = new OffscreenCanvas(1024, 768).getContext('2d');
         copy.drawImage(image, 0, 0);
-        const shown = document.getElementById('map').getContext('2d');
-        let equal = 0;
+        const canvas = document.getElementById('map');
+        const shown = canvas.getContext('2d');
+        let equal = 0, looked = 0;
         for (let i = 0; i < 40; i++) {
             const u = 40 + (i % 8) * 130, v = 40 + Math.floor(i / 8) * 150;
-            const a = copy.getImageData(u, v, 1, 1).data, b = shown.getImageData(u, v, 1, 1).data;
-            if (a.every((x, k) => Math.abs(x - b[k]) <= 2)) equal++;
+            const { x, y } = kovitv.overviewToCanvas(u + 0.5, v + 0.5);
+            if (x < 0 || y < 0 || x >= canvas.width || y >= canvas.height) continue;
+            looked++;
+            const a = copy.getImageData(u, v, 1, 1).data, b = shown.getImageData(Math.floor(x), Math.floor(y), 1, 1).data;
+            if (a.every((c, k) => Math.abs(c - b[k]) <= 2)) equal++;
         }
-        return equal;
+        return { equal, looked };
     }, `${args.base}/overviews/${FIRST_MAP}.bmp`);
-    if (same >= 30) ok(`the map canvas shows the overview picture (${same} of 40 sample points)`);
-    else fail(`the map canvas differs from the overview picture at ${40 - same} of 40 sample points`);
+    if (same.looked >= 20 && same.equal >= 0.75 * same.looked) ok(`the map canvas shows the overview picture (${same.equal} of ${same.looked} sample points in view)`);
+    else fail(`the map canvas differs from the overview picture at ${same.looked - same.equal} of ${same.looked} sample points in view`);
 
     // --- the map change
     const second = await matchTrace(page, `live: the map change to ${SECOND_MAP}`, 240, SECOND_MAP,
@@ -158,10 +295,22 @@ try {
     ok(`followed the map change after ${since()} s: ${second.board.map}, T ${second.board.t.length} and CT ${second.board.ct.length} players as the trace has them`);
     await sleep(1500);
     await page.screenshot({ path: `${args.artefacts}/viewer-map-change.png` });
+    const phoneLive = await openPage(viewer, PHONE);
+    await until('live on a phone', 30, async () => {
+        const b = await readBoard(phoneLive);
+        return { ok: b.t.length + b.ct.length >= 8, seen: b };
+    });
+    await sleep(1000);
+    const phoneView = await shown(phoneLive);
+    const mapBox = await (await phoneLive.$('#map')).boundingBox();
+    if (phoneView.labelPx >= 11 && mapBox.width >= 370) ok(`on a phone the map is ${mapBox.width.toFixed(0)} x ${mapBox.height.toFixed(0)} px with ${phoneView.labelPx} px labels`);
+    else fail(`on a phone: labels ${phoneView.labelPx} px, map ${mapBox.width} px wide`);
+    await phoneLive.screenshot({ path: `${args.artefacts}/viewer-live-phone.png` });
+    await phoneLive.close();
 
     // --- page load to first frame, with the stream running
     const liveMs = [];
-    for (let i = 0; i < 3; i++) liveMs.push(await firstFrameMs(viewer));
+    for (let i = 0; i < 5; i++) liveMs.push(await firstFrameMs(viewer));
     console.log(`benchmark: page load to first drawn frame, live: ${median(liveMs).toFixed(0)} ms median of ${liveMs.map((x) => x.toFixed(0)).join(', ')}`);
 
     // --- a recorded demo from the server's list
@@ -202,6 +351,7 @@ try {
     else fail(`after the seek to ${at} s the scoreboard ${boardKey(sought)} is none of the trace's then: ${around.join(' ')}`);
     await page.screenshot({ path: `${args.artefacts}/viewer-demo.png` });
 
+
     await sleep(1000);
     if ((await readBoard(page)).position === sought.position) ok('paused, the demo stays where it is');
     else fail('the demo moved on while paused');
@@ -216,6 +366,132 @@ try {
     if (advanced >= 1.5 * wall && advanced <= 6 * wall) ok(`playing at 4x: ${advanced} s of game in ${wall.toFixed(1)} s`);
     else fail(`playing at 4x moved ${advanced} s of game in ${wall.toFixed(1)} s`);
 
+    await page.click('#play');  // paused for the controls
+    await page.select('#speed', '1');
+    // --- every control of a demo moves time as it should
+    await page.click('#timeline', { offset: { x: box.width * 0.3, y: box.height / 2 } });
+    await moves(page, '+10 s button', () => page.click('#fwd10'), 10);
+    await moves(page, '-5 s button', () => page.click('#back5'), -5);
+    await moves(page, '+5 s button', () => page.click('#fwd5'), 5);
+    await moves(page, '-10 s button', () => page.click('#back10'), -10);
+    await moves(page, 'Right key', () => page.keyboard.press('ArrowRight'), 5);
+    await moves(page, 'Left key', () => page.keyboard.press('ArrowLeft'), -5);
+    await moves(page, 'L key', () => page.keyboard.press('l'), 10);
+    await moves(page, 'J key', () => page.keyboard.press('j'), -10);
+    const { rounds, highlights } = await shown(page);
+    console.log(`rounds of the demo: ${rounds.map((r) => `${r.number}:${r.winner ?? '-'}/${r.how || '-'}@${r.start / 2}s`).join(' ')}`);
+    console.log(`highlights of the demo: ${highlights.map((h) => `${h.kind}@${h.record / 2}s "${h.text}"`).join('; ') || 'none'}`);
+    if (rounds.length >= 2 && rounds.slice(0, -1).every((r) => r.winner !== null && r.how)) ok(`${rounds.length} rounds listed with winner and how`);
+    else fail(`the round list: ${JSON.stringify(rounds)}`);
+    await page.click('#tab-rounds');
+    const item = await page.$(`#rounds li[data-record="${rounds[1].start}"]`);
+    if (item) {
+        const ib = await item.boundingBox();
+        await page.mouse.click(ib.x + 5, ib.y + ib.height / 2);
+        await sleep(150);
+        const t = (await shown(page)).time;
+        if (Math.abs(t - rounds[1].start / 2) <= 0.6) ok(`the round list jumps to round ${rounds[1].number}'s start at ${t} s`);
+        else fail(`clicking round ${rounds[1].number} (at ${rounds[1].start / 2} s) shows ${t} s`);
+    } else fail('round 2 is not in the round list');
+    await page.click('#play');  // the jump plays on: pause again
+    if (rounds[2]) await moves(page, '] key: next round', () => page.keyboard.press(']'), (rounds[2].start - rounds[1].start) / 2, 1.1);
+    await moves(page, '[ key: back to the round\'s start, then the one before', async () => {
+        await page.keyboard.press('ArrowRight');
+        await page.keyboard.press('[');
+    }, 0, 1.1);
+    if (highlights.length > 0) {
+        const line = await page.$('#highlights li[data-record]');
+        const hb = await line.boundingBox();
+        await page.mouse.click(hb.x + 5, hb.y + hb.height / 2);
+        await sleep(150);
+        const t = (await shown(page)).time;
+        if (Math.abs(t - (highlights[0].record - 6) / 2) <= 0.6) ok(`the highlight list jumps to just before "${highlights[0].text}": ${t} s`);
+        else fail(`clicking the highlight at ${highlights[0].record / 2} s shows ${t} s`);
+        await page.click('#play');
+    }
+    await page.click('#tab-game');
+    for (const [key, speed] of [['1', 0.25], ['4', 2], ['6', 8], ['3', 1]]) {
+        await page.keyboard.press(key);
+        const v = await shown(page);
+        const option = await page.$eval('#speed', (e) => Number(e.value));
+        if (v.speed === speed && option === speed) ok(`key ${key}: speed ${speed}x`);
+        else fail(`key ${key}: speed ${v.speed}, the list says ${option}`);
+    }
+    await page.keyboard.press('?');
+    const helpShown = await page.$eval('#help', (e) => !e.hidden);
+    await page.screenshot({ path: `${args.artefacts}/viewer-help.png` });
+    await page.keyboard.press('Escape');
+    const helpGone = await page.$eval('#help', (e) => e.hidden);
+    if (helpShown && helpGone) ok('? shows the keys, Esc closes them'); else fail(`help overlay: shown ${helpShown}, closed ${helpGone}`);
+    const mapBoxDemo = await (await page.$('#map')).boundingBox();
+    await page.mouse.move(mapBoxDemo.x + mapBoxDemo.width / 2, mapBoxDemo.y + mapBoxDemo.height / 2);
+    await page.mouse.wheel({ deltaY: -400 });
+    await sleep(100);
+    const zoomed = (await shown(page)).zoom;
+    await page.mouse.click(mapBoxDemo.x + mapBoxDemo.width / 2, mapBoxDemo.y + mapBoxDemo.height / 2, { clickCount: 2 });
+    await sleep(100);
+    const unzoomed = (await shown(page)).zoom;
+    if (zoomed > 2 && unzoomed === 1) ok(`the wheel zooms the map (${zoomed.toFixed(2)}x), a double click resets it`);
+    else fail(`zoom: ${zoomed} after the wheel, ${unzoomed} after a double click`);
+
+    // Follow a player; the address then names demo, moment and player, and opens them again.
+    await page.keyboard.press('f');
+    await sleep(1200);  // the address follows once a second
+    const followed = await shown(page);
+    if (followed.follow && /follow=/.test(followed.hash) && /t=/.test(followed.hash)) ok(`F follows ${followed.follow}; the address: ${decodeURIComponent(followed.hash)}`);
+    else fail(`F: following ${followed.follow}, address ${followed.hash}`);
+    await page.screenshot({ path: `${args.artefacts}/viewer-demo-follow.png` });
+    const copied = await openPage(`${viewer}${followed.hash}`);
+    const reopened = await until('a copied link opens the same moment', 20, async () => {
+        const v = await shown(copied);
+        return { ok: v.kind === 'demo' && v.time !== null, seen: v, v };
+    });
+    if (Math.abs(reopened.v.time - followed.time) <= 1 && reopened.v.follow === followed.follow) ok(`the copied link opens ${reopened.v.time} s following ${reopened.v.follow}`);
+    else fail(`the copied link opened ${reopened.v.time} s following ${reopened.v.follow}, not ${followed.time} s and ${followed.follow}`);
+    await copied.close();
+
+    // A phone: the same demo, touch on the timeline.
+    const phone = await openPage(`${viewer}#demo=${encodeURIComponent(picked.demo.value)}&t=30`, PHONE);
+    await until('the demo on a phone', 20, async () => ({ ok: (await shown(phone)).kind === 'demo' }));
+    await phone.click('#play');
+    const tb = await (await phone.$('#timeline')).boundingBox();
+    await phone.touchscreen.tap(tb.x + tb.width * 0.5, tb.y + tb.height / 2);
+    await sleep(300);
+    const tapped = await shown(phone);
+    if (Math.abs(tapped.time - tapped.length / 4) <= 2) ok(`a tap on the phone's timeline seeks to ${tapped.time} s of ${tapped.length / 2} s`);
+    else fail(`a tap at the phone timeline's middle shows ${tapped.time} s of ${tapped.length / 2} s`);
+    if (tapped.labelPx >= 11) ok(`phone labels are ${tapped.labelPx} px`); else fail(`phone labels are ${tapped.labelPx} px`);
+    // Two fingers spread apart on the map zoom it in.
+    const cdp = await phone.createCDPSession();
+    const phoneMap = await (await phone.$('#map')).boundingBox();
+    const cx = phoneMap.x + phoneMap.width / 2, cy = phoneMap.y + phoneMap.height / 2;
+    const fingers = (d) => [{ x: cx - d, y: cy, id: 1 }, { x: cx + d, y: cy, id: 2 }];
+    await cdp.send('Input.dispatchTouchEvent', { type: 'touchStart', touchPoints: fingers(20) });
+    for (let d = 30; d <= 90; d += 10) await cdp.send('Input.dispatchTouchEvent', { type: 'touchMove', touchPoints: fingers(d) });
+    await cdp.send('Input.dispatchTouchEvent', { type: 'touchEnd', touchPoints: [] });
+    await sleep(200);
+    const pinched = (await shown(phone)).zoom;
+    if (pinched > 2) ok(`a pinch zooms the phone's map to ${pinched.toFixed(2)}x`); else fail(`a pinch left the zoom at ${pinched}`);
+    await phone.screenshot({ path: `${args.artefacts}/viewer-demo-phone-pinched.png` });
+    await phone.evaluate(() => document.getElementById('map').dispatchEvent(new MouseEvent('dblclick')));
+    await phone.screenshot({ path: `${args.artefacts}/viewer-demo-phone.png` });
+    await phone.click('#tab-rounds');
+    await phone.screenshot({ path: `${args.artefacts}/viewer-demo-phone-rounds.png`, fullPage: true });
+    await phone.close();
+
+    // A bad link: one clear message, and the live game instead.
+    const bad = `${args.base}/demos/010101/0000_gone.kdem`;
+    expectedMissing.add(bad);
+    const broken = await openPage(`${viewer}#demo=${encodeURIComponent('/demos/010101/0000_gone.kdem')}`);
+    const told = await until('a bad demo link is explained', 15, async () => {
+        const v = await shown(broken);
+        const b = await readBoard(broken);
+        return { ok: /Cannot open the demo/.test(v.status) && v.kind === 'live' && b.t.length + b.ct.length > 0, seen: { v, b }, v };
+    });
+    ok(`a bad demo link says "${told.v.status}" and shows the live game (${told.v.source})`);
+    await broken.screenshot({ path: `${args.artefacts}/viewer-bad-link.png` });
+    await broken.close();
+
     // The start page's link for a demo named after its '?' opens the viewer on that demo.
     const start = await openPage(`${args.base}/?${picked.demo.value.slice(1)}`);
     const link = await start.$eval('#viewer', (a) => a.href);
@@ -229,7 +505,7 @@ try {
 
     const demoMs = [];
     const demoUrl = `${viewer}#demo=${encodeURIComponent(picked.demo.value)}`;
-    for (let i = 0; i < 3; i++) demoMs.push(await firstFrameMs(demoUrl));
+    for (let i = 0; i < 5; i++) demoMs.push(await firstFrameMs(demoUrl));
     console.log(`benchmark: page load to first drawn frame, demo of ${length} s: ${median(demoMs).toFixed(0)} ms median of ${demoMs.map((x) => x.toFixed(0)).join(', ')}`);
 } catch (error) {
     fail(error.message);
@@ -237,5 +513,7 @@ try {
 
 if (pageErrors.length > 0) fail(`errors in the page: ${pageErrors.join('; ')}`);
 else ok('no script errors in the page');
+if (missing.length > 0) fail(`the pages asked for what is not there (404): ${[...new Set(missing)].join(', ')}`);
+else ok('no request of the pages was answered 404 (but the bad link asked for on purpose)');
 await browser.close();
 process.exit(failed > 0 ? 1 : 0);

@@ -110,3 +110,30 @@ test('after a stall or a server restart the follower starts over near the newest
     assert.ok(second.length > 0 && second.every((p) => p.seconds >= 2000), 'played the old server after its restart');
     assert.ok(after.statuses.some((s) => s.at >= 30000 && /No live stream yet/.test(s.text)));
 });
+
+test('the history behind a join runs on from the last fragment the server lacks', async () => {
+    const { loadHistory } = await import('../../dist/addons/kovitv/viewer/fragments.js');
+    const missing = new Set();
+    const asked = [];
+    const get = async (path) => {
+        asked.push(path);
+        const [, n, part] = path.match(/^(\d+)\/(start|body)$/);
+        if (missing.has(`${n}/${part}`)) throw Object.assign(new Error('gone'), { status: 404 });
+        const k = Number(n);
+        if (part === 'start') return Uint8Array.from(element(0, 30000 + k));
+        return Uint8Array.from(Array.from({ length: PER_FRAGMENT }, (_, i) => element(0, k * 10 + i)).flat());
+    };
+    const seconds = (elements) => elements.map((e) => decodePacket(e.packets[0]).chunks[0].seconds);
+    const whole = await loadHistory(get, 3, 6);
+    assert.deepEqual(seconds(whole), [30003, 30, 31, 32, 33, 40, 41, 42, 43, 50, 51, 52, 53]);
+    assert.deepEqual(whole.map((e) => e.fresh), [true, ...Array(12).fill(false)]);
+    assert.equal(asked.filter((p) => p.endsWith('/start')).length, 1);
+    // A gap at 4: its deltas are lost, so the history starts again at 5 from 5's own start.
+    missing.add('4/body');
+    assert.deepEqual(seconds(await loadHistory(get, 3, 6)), [30005, 50, 51, 52, 53]);
+    missing.add('5/start');
+    assert.deepEqual(await loadHistory(get, 3, 6), []);
+    assert.deepEqual(await loadHistory(get, 6, 6), []);
+    // Other failures are the caller's to report.
+    await assert.rejects(loadHistory(async () => { throw new TypeError('fetch failed'); }, 1, 3), TypeError);
+});

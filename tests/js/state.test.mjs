@@ -42,7 +42,7 @@ test('events use the names known when they arrive', () => {
     assert.deepEqual(s.feed.map((k) => [k.killer, k.killerTeam, k.victim, k.victimTeam, k.weapon, k.headshot]),
         [['', 0, 'Cid', 2, 'knife', true], ['Dee', 1, 'Cid', 2, 'awp', false]]);
     assert.deepEqual(s.chat.map((c) => [c.name ?? null, c.text]), [['Dee', 'gg'], [null, 'Bomb planted']]);
-    assert.deepEqual(s.clock, { seconds: 115, time: 3 });
+    assert.deepEqual(s.clock, { seconds: 115, time: 3, bomb: false });
 });
 
 test('grenades stay until shortly after they explode; copies are independent', () => {
@@ -50,7 +50,7 @@ test('grenades stay until shortly after they explode; copies are independent', (
     s.applyElement([packet(v.kGrenade)], 0);
     s.applyElement([packet([39, 31, 0, 1, 0, 2, 5, 2])], 1);
     const copy = s.clone();
-    assert.deepEqual(copy.grenades.get(31), { id: 31, x: 1, y: 2, kind: 2, event: 5, time: 1 });
+    assert.deepEqual(copy.grenades.get(31), { id: 31, x: 1, y: 2, kind: 2, event: 5, time: 1, trail: [[100, -100]] });
     s.applyElement([packet(v.kHeartbeat)], 3.5);
     assert.equal(s.grenades.size, 0);
     assert.equal(copy.grenades.size, 1);

@@ -48,3 +48,24 @@ test('seeking gives the state that playing from the start gives', () => {
     for (let i = 0; i < 61; i++) again.applyElement(records[i], i / 2);
     assert.deepEqual({ ...demo.state }, { ...again });
 });
+
+test('live, the player waits at the newest record instead of stopping, and skips stay within what came', () => {
+    const live = new DemoPlayer([], { live: true });
+    const record = (i) => [packet([3, 0x0B, 0, i, 0, 0, 0, 0, i % 100, 0, 1])];
+    for (let i = 0; i < 10; i++) live.append(record(i));
+    live.seek(10);
+    live.playing = true;
+    assert.equal(live.advance(5), false);
+    assert.equal(live.playing, true);  // a demo would have stopped here
+    live.append(record(10));
+    live.advance(0.6);
+    assert.equal(live.position, 11);
+    live.skip(-10);
+    assert.equal(live.position, 1);  // never before the first record
+    live.skip(60);
+    assert.equal(live.position, 11);
+    const demo = new DemoPlayer(Array.from({ length: 4 }, (_, i) => record(i)));
+    demo.playing = true;
+    demo.advance(10);
+    assert.deepEqual([demo.position, demo.playing], [4, false]);
+});

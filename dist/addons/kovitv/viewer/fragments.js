@@ -24,8 +24,13 @@
 //   parseElements(bytes: Uint8Array) -> { elements: [{ fresh, packets }], fault }
 //   nextStep(next, sync, queued) -> { action: 'none'|'wait'|'start'|'body'|'jump', fragment }
 //   playStep(queued, perFragment) -> milliseconds until the next element is played
-//   new Follower({ base, fetch, onSync, onElement(element, stepMs), onStatus, now, setTimer,
-//                  clearTimer }).start() / .stop()
+//   new Follower({ base, fetch, onSync, onElement(element, stepMs), onStart(fragment), onStatus,
+//                  now, setTimer, clearTimer }).start() / .stop()
+//       onStart: the follower began (again) at that fragment, with its start element
+//   loadHistory(get, first, until) -> elements of fragments first..until-1 (a start, then bodies)
+//
+// The sync also names "first", the oldest fragment the server keeps of the current map (servers
+// before it have none): a viewer loads first..joined-1 to rewind to the map's start.
 
 import { readPackets } from './demo.js';
 
@@ -85,6 +90,7 @@ export class Follower {
         this.onSync = options.onSync ?? (() => {});
         this.onElement = options.onElement;
         this.onStatus = options.onStatus ?? (() => {});
+        this.onStart = options.onStart ?? (() => {});
         this.now = options.now ?? (() => performance.now());
         this.setTimer = options.setTimer ?? ((f, ms) => setTimeout(f, ms));
         this.clearTimer = options.clearTimer ?? ((t) => clearTimeout(t));
@@ -178,6 +184,7 @@ export class Follower {
                     for (const e of start) e.fresh = true;  // a jump: nothing shown before counts
                     this.queue = [...start, ...body];
                     this.dueAt = 0;
+                    this.onStart(step.fragment);
                     if (step.action === 'jump') {
                         this.status('This browser fell behind the broadcast: skipped ahead to the newest moment', true);
                     }
@@ -210,4 +217,42 @@ export class Follower {
         }
         this.later(() => this.play(), 50);
     }
+}
+
+// A fragment that is missing (evicted meanwhile, or lost on the server) breaks the chain of
+// deltas: the history then begins after the last one missing, from that fragment's own start.
+export async function loadHistory(get, first, until, parallel = 6) {
+    const numbers = [];
+    for (let n = first; n < until; n++) numbers.push(n);
+    const bodies = new Array(numbers.length).fill(null);
+    let next = 0;
+    const worker = async () => {
+        while (next < numbers.length) {
+            const i = next++;
+            try {
+                bodies[i] = await get(`${numbers[i]}/body`);
+            } catch (error) {
+                if (error.status !== 404) throw error;
+            }
+        }
+    };
+    await Promise.all(Array.from({ length: Math.min(parallel, numbers.length) }, worker));
+    let from = 0;
+    bodies.forEach((b, i) => { if (b === null) from = i + 1; });
+    if (from >= numbers.length) return [];
+    let start;
+    try {
+        start = await get(`${numbers[from]}/start`);
+    } catch (error) {
+        if (error.status !== 404) throw error;
+        return loadHistory(get, numbers[from] + 1, until, parallel);
+    }
+    const elements = [];
+    for (const bytes of [start, ...bodies.slice(from)]) {
+        const got = parseElements(bytes);
+        if (got.fault) throw new Error(`damaged fragment at byte ${got.fault.offset}: ${got.fault.message}`);
+        elements.push(...got.elements);
+    }
+    elements[0].fresh = true;
+    return elements;
 }

@@ -1,11 +1,15 @@
-// The text beside the map: scores and round clock, the players of each team, kill feed and chat.
+// The text beside the map: round, scores and clock, the players of each team, kill feed, chat,
+// and the rounds and highlights of what is replayed.
 //
-//   renderPanels(elements: { score, clock, bomb, teams, feed, chat }, state, time)
-//   clockText(state, time) -> "1:55", "round over" or ""
+//   renderPanels(elements: { score, round, clock, bomb, teams, feed, chat }, state, time, lit)
+//       lit: the slots to mark in the scoreboard (chosen or followed)
+//   renderRounds(elements: { rounds, highlights }, rounds, highlights, current: the round shown)
+//   clockText(state, time) -> "1:55", "C4 0:25", "round over" or ""
 //   bombText(state) -> "C4 carried by NAME", "C4 dropped", "C4 planted", "C4 defused" or ""
 //   weaponName(id) -> the game's weapon name for a weapon number
 
-import { BOMB_CARRIED, BOMB_DROPPED, BOMB_PLANTED, ICON_C4, ICON_DEFUSER, STATE_ALIVE } from './state.js';
+import { BOMB_CARRIED, BOMB_DROPPED, BOMB_PLANTED, ICON_C4, ICON_DEFUSER, STATE_ALIVE, shownClock } from './state.js';
+import { aliveCount, roundText } from './rounds.js';
 
 const WEAPONS = ['', 'p228', 'shield', 'scout', 'hegrenade', 'xm1014', 'c4', 'mac10', 'aug',
     'smokegrenade', 'elite', 'fiveseven', 'ump45', 'sg550', 'galil', 'famas', 'usp', 'glock18',
@@ -16,13 +20,13 @@ const FEED_SHOWN_S = 20;  // kills older than this leave the feed
 
 export function weaponName(id) { return WEAPONS[id] ?? ''; }
 
-// The clock ticks once a second in the stream; between ticks it counts down on its own.
+const minutes = (s) => `${Math.floor(s / 60)}:${String(s % 60).padStart(2, '0')}`;
+
 export function clockText(state, time) {
-    const c = state.clock;
-    if (!c) return '';
-    if (c.seconds < 0) return 'round over';
-    const left = Math.max(0, Math.ceil(c.seconds - Math.max(0, time - c.time)));
-    return `${Math.floor(left / 60)}:${String(left % 60).padStart(2, '0')}`;
+    const c = shownClock(state, time);
+    if (c.kind === 'over') return 'round over';
+    if (c.seconds === null) return '';
+    return c.kind === 'bomb' ? `C4 ${minutes(c.seconds)}` : minutes(c.seconds);
 }
 
 export function bombText(state) {
@@ -42,20 +46,24 @@ function el(tag, className, text) {
     return e;
 }
 
-function teamTable(state, team, title, score) {
+function teamTable(state, team, title, score, lit) {
     const box = el('div', `team team${team}`);
-    box.append(el('h3', '', `${title} ${score}`));
+    const head3 = el('h3', '', `${title} ${score}`);
+    head3.append(el('span', 'alive', `${aliveCount(state, team)} alive`));
+    box.append(head3);
     const table = el('table');
     const head = el('tr');
-    for (const h of ['', 'K', 'D', 'weapon', '']) head.append(el('th', '', h));
+    for (const [h, c] of [['', ''], ['HP', 'num'], ['K', 'num'], ['D', 'num'], ['weapon', ''], ['', '']]) head.append(el('th', c, h));
     table.append(head);
     const players = state.players.filter((p) => state.present(p.slot) && p.team === team)
         .sort((a, b) => b.kills - a.kills || a.deaths - b.deaths);
     for (const p of players) {
         const alive = (p.state & STATE_ALIVE) !== 0 && p.health > 0;
-        const row = el('tr', alive ? '' : 'dead');
-        row.append(el('td', 'name', p.name), el('td', 'num', String(p.kills)),
-            el('td', 'num', String(p.deaths)), el('td', '', alive ? weaponName(p.weapon) : 'dead'),
+        const row = el('tr', `${alive ? '' : 'dead'}${lit.includes(p.slot) ? ' lit' : ''}`);
+        row.dataset.slot = String(p.slot);
+        row.append(el('td', 'name', p.name), el('td', 'num', alive ? String(p.health) : '-'),
+            el('td', 'num', String(p.kills)), el('td', 'num', String(p.deaths)),
+            el('td', '', alive ? weaponName(p.weapon) : 'dead'),
             el('td', 'icons', (p.icons & ICON_C4 ? 'C4 ' : '') + (p.icons & ICON_DEFUSER ? 'kit' : '')));
         table.append(row);
     }
@@ -63,12 +71,18 @@ function teamTable(state, team, title, score) {
     return box;
 }
 
-export function renderPanels(elements, state, time) {
+export function renderPanels(elements, state, time, lit = []) {
     elements.score.textContent = `${state.map?.name || 'no map yet'}   T ${state.score.t} : ${state.score.ct} CT`;
-    elements.clock.textContent = clockText(state, time);
+    if (elements.round) {
+        elements.round.textContent = state.map ? `Round ${state.score.t + state.score.ct + 1} \u00b7 ` +
+            `T ${aliveCount(state, 1)} alive, CT ${aliveCount(state, 2)} alive` : '';
+    }
+    const clock = clockText(state, time);
+    elements.clock.textContent = clock;
+    elements.clock.className = clock.startsWith('C4') ? 'bomb' : '';
     if (elements.bomb) elements.bomb.textContent = bombText(state);
-    elements.teams.replaceChildren(teamTable(state, 1, 'Terrorists', state.score.t),
-        teamTable(state, 2, 'Counter-Terrorists', state.score.ct));
+    elements.teams.replaceChildren(teamTable(state, 1, 'Terrorists', state.score.t, lit),
+        teamTable(state, 2, 'Counter-Terrorists', state.score.ct, lit));
 
     elements.feed.replaceChildren(...state.feed.filter((k) => time - k.time < FEED_SHOWN_S).map((k) => {
         const line = el('li');
@@ -85,4 +99,27 @@ export function renderPanels(elements, state, time) {
         line.append(el('span', `team${c.team}`, `${kind ? `(${kind}) ` : ''}${c.name}: `), el('span', '', c.text));
         return line;
     }));
+}
+
+// Each entry carries the record to jump to (data-record).
+export function renderRounds(elements, rounds, highlights, current) {
+    const at = (record) => minutes(Math.floor(record / 2));
+    let map = null;
+    const items = [];
+    for (const r of rounds) {
+        if (r.map !== map) {
+            map = r.map;
+            items.push(el('li', 'map-name', map || 'map'));
+        }
+        const line = el('li', r === current ? 'now' : '');
+        line.dataset.record = String(r.start);
+        line.append(el('span', '', `${at(r.start)}  `), el('span', r.winner ? `win${r.winner}` : '', roundText(r)));
+        items.push(line);
+    }
+    elements.rounds.replaceChildren(...items);
+    elements.highlights.replaceChildren(...(highlights.length ? highlights.map((h) => {
+        const line = el('li', `hl-${h.kind}`, `${at(h.record)}  R${h.round}  ${h.text}`);
+        line.dataset.record = String(h.record);
+        return line;
+    }) : [el('li', '', 'none yet')]));
 }

@@ -1,58 +1,69 @@
-// Replaying a demo: records at two per second times the speed, with seeking.
+// Replaying a stream of records (a demo's, or the live stream's as it arrives): two records per
+// second times the speed, with seeking, skips and the rounds and highlights found on the way.
 //
-//   indexDemo(records) -> { markers: [{ record, kind: 'round'|'kill'|'map', text }], checkpoints }
-//   new DemoPlayer(records)
+//   new DemoPlayer(records = [], { live = false })
+//     .append(packets, fresh = false)   one more record (live: as the follower hands it over)
 //     .seek(record)        the state after records 0..record-1 (a copy, replayed from the
 //                          nearest checkpoint before it)
+//     .skip(seconds)       seeks that much game time from where it is, within the records
 //     .advance(seconds)    plays on by that much wall time; true when something was applied
 //     .state, .position (records applied), .time (game seconds), .playing, .speed, .length
+//     .markers [{ record, kind: 'round'|'start'|'kill'|'map', text }], .rounds, .highlights (rounds.js)
 //
 // A checkpoint is a copy of the state kept every CHECKPOINT_EVERY records, so a seek replays at
-// most that many records instead of the whole file.
+// most that many records instead of the whole stream.
 
-import { GameState } from './state.js';
+import { GameState, KILLER_WORLD } from './state.js';
+import { RECORDS_PER_SECOND, RoundIndex } from './rounds.js';
 import { decodePacket } from './stream.js';
 
-export const RECORDS_PER_SECOND = 2;
+export { RECORDS_PER_SECOND };
 export const CHECKPOINT_EVERY = 60;
 const ROUND_END = new Set([0, 1, 4]);  // radio codes that close a round
 
-export function indexDemo(records) {
-    const markers = [];
-    const checkpoints = [];
-    const state = new GameState();
-    records.forEach((packets, record) => {
-        if (record % CHECKPOINT_EVERY === 0) checkpoints.push(state.clone());
-        const resets = state.resets;
-        for (const bytes of packets) {
-            for (const c of decodePacket(bytes).chunks) {
-                if (c.type === 'death') {
-                    const killer = c.killer < 32 ? state.players[c.killer].name : 'world';
-                    markers.push({ record, kind: 'kill', text: `${killer} killed ${state.nameOf(c.victim)}` });
-                } else if (c.type === 'radio' && ROUND_END.has(c.code)) {
-                    markers.push({ record, kind: 'round', text: 'round end' });
-                }
-            }
-        }
-        // Names used above are those known before the record, as a viewer playing it would see.
-        state.applyElement(packets, record / RECORDS_PER_SECOND);
-        if (state.resets !== resets) markers.push({ record, kind: 'map', text: 'map start' });
-    });
-    return { markers, checkpoints };
-}
-
 export class DemoPlayer {
-    constructor(records) {
-        this.records = records;
-        this.length = records.length;
-        Object.assign(this, indexDemo(records));
+    constructor(records = [], options = {}) {
+        this.live = options.live ?? false;
+        this.records = [];
+        this.fresh = [];
+        this.index = new RoundIndex();
+        this.markers = [];
+        this.checkpoints = [];
         this.playing = false;
         this.speed = 1;
         this.carry = 0;  // wall seconds not yet turned into records
+        for (const r of records) this.append(r);
         this.seek(0);
     }
 
+    get length() { return this.records.length; }
     get time() { return this.position / RECORDS_PER_SECOND; }
+    get rounds() { return this.index.rounds; }
+    get highlights() { return this.index.highlights; }
+
+    append(packets, fresh = false) {
+        const record = this.records.length;
+        const index = this.index;
+        if (record % CHECKPOINT_EVERY === 0) this.checkpoints.push(index.state.clone());
+        const resets = index.state.resets;
+        // Names in the markers are those known before the record, as a viewer playing it sees.
+        const s = index.state;
+        const rounds = index.rounds.length;
+        const decoded = packets.map((bytes) => decodePacket(bytes));
+        for (const c of decoded.flatMap((d) => d.chunks)) {
+            if (c.type === 'death') {
+                const killer = c.killer === KILLER_WORLD ? 'world' : s.nameOf(c.killer);
+                this.markers.push({ record, kind: 'kill', text: `${killer} killed ${s.nameOf(c.victim)}` });
+            } else if (c.type === 'radio' && ROUND_END.has(c.code)) {
+                this.markers.push({ record, kind: 'round', text: 'round end' });
+            }
+        }
+        this.records.push(packets);
+        this.fresh.push(fresh);
+        index.add(packets, fresh, decoded);
+        if (index.state.resets !== resets) this.markers.push({ record, kind: 'map', text: 'map start' });
+        else if (index.rounds.length !== rounds && rounds > 0) this.markers.push({ record, kind: 'start', text: 'round start' });
+    }
 
     seek(record) {
         const target = Math.max(0, Math.min(this.length, Math.floor(record)));
@@ -63,8 +74,12 @@ export class DemoPlayer {
         this.carry = 0;
     }
 
+    skip(seconds) {
+        this.seek(Math.max(this.position + seconds * RECORDS_PER_SECOND, 1));
+    }
+
     step() {
-        this.state.applyElement(this.records[this.position], this.time);
+        this.state.applyElement(this.records[this.position], this.time, this.fresh[this.position]);
         this.position++;
     }
 
@@ -77,7 +92,12 @@ export class DemoPlayer {
             this.carry -= 1;
             applied = true;
         }
-        if (this.position >= this.length) this.playing = false;
+        // A demo stops at its end; live, the newest record is where play waits for the next.
+        if (this.position >= this.length) {
+            if (!this.live) this.playing = false;
+            this.carry = 0;
+        }
         return applied;
     }
 }
+

@@ -4,10 +4,12 @@
 //   new GameState()
 //   state.applyElement(packets: Uint8Array[], time, fresh = false) -> { truncated, skipped, invalid }
 //       one snapshot (half a second of game time); fresh, or an unnamed map chunk, starts over
+//   state.applyDecoded(decoded, time, fresh = false)   the same, from decodePacket's results
 //   state.apply(chunk, time)     one decoded chunk (stream.js)
 //   state.expire(time)           forgets grenades that exploded a while ago
 //   state.present(slot)          a named player in the game (not connecting or gone)
 //   state.clone()                an independent copy, for seeking
+//   shownClock(state, time) -> { kind: 'round'|'bomb'|'over'|'', seconds }   what the clock shows
 //
 // Times are seconds of game time as the caller counts them (two snapshots per second).
 // Every state holds its names as texts of its own, so a fresh state can share nothing stale.
@@ -25,6 +27,9 @@ export const STATE_CONNECTION = 0xC0;
 export const ICON_C4 = 0x01;
 export const ICON_DEFUSER = 0x08;
 export const GRENADE_EXPLODED = 5;
+export const GRENADE_SMOKE = 0, GRENADE_FLASH = 1, GRENADE_HE = 2;
+export const SMOKE_LINGER = 15;  // seconds a smoke cloud stays in view
+export const TRAIL_POINTS = 16;  // positions of a grenade's path kept
 export const BOMB_CARRIED = 0, BOMB_DROPPED = 1, BOMB_PLANTED = 2;
 
 export const RADIO_CT_WIN = 0;
@@ -53,7 +58,7 @@ export class GameState {
         this.map = null;  // { name, zoom, rotated, originX, originY } once a map chunk came
         this.score = { t: 0, ct: 0 };
         this.bomb = null;  // { x, y, state, defused }
-        this.clock = null;  // { seconds, time }
+        this.clock = null;  // { seconds, time, bomb: whether it ticked with the bomb planted }
         this.feed = [];
         this.chat = [];  // chat lines and radio announcements, oldest first
         this.grenades = new Map();  // id -> { id, x, y, kind, event, time }
@@ -75,8 +80,12 @@ export class GameState {
     teamOf(slot) { return slot < MAX_PLAYERS ? this.players[slot].team : 0; }
 
     applyElement(packets, time, fresh = false) {
+        return this.applyDecoded(packets.map((bytes) => decodePacket(bytes)), time, fresh);
+    }
+
+    // The same, for packets the caller decoded already (decodePacket's results, in order).
+    applyDecoded(decoded, time, fresh = false) {
         const faults = { truncated: false, skipped: 0, invalid: false };
-        const decoded = packets.map((bytes) => decodePacket(bytes));
         // A map begins with an unnamed map chunk, after the players of that same snapshot: the
         // whole snapshot starts the new state, or those players would be forgotten for good.
         const opens = decoded.some((d) => d.chunks.some((c) => c.type === 'map' && c.name === ''));
@@ -120,11 +129,18 @@ export class GameState {
                 pushBounded(this.chat, { time, radio: chunk.code,
                     text: RADIO_TEXT[chunk.code] ?? `radio ${chunk.code}` }, CHAT_LINES);
                 return;
-            case 'grenade':
+            case 'grenade': {
+                // A thrown grenade's first position is its thrower's; its path runs from there.
+                const was = this.grenades.get(chunk.id);
+                const trail = was && was.kind === chunk.kind && was.event !== GRENADE_EXPLODED ? [...was.trail, [was.x, was.y]] : [];
+                if (trail.length > TRAIL_POINTS) trail.splice(0, trail.length - TRAIL_POINTS);
                 this.grenades.set(chunk.id, { id: chunk.id, x: chunk.x, y: chunk.y, kind: chunk.kind,
-                    event: chunk.event, time });
+                    event: chunk.event, time, trail });
                 return;
-            case 'clock': this.clock = { seconds: chunk.seconds, time }; return;
+            }
+            case 'clock':
+                this.clock = { seconds: chunk.seconds, time, bomb: this.bomb?.state === BOMB_PLANTED && !this.bomb.defused };
+                return;
             default: return;  // heartbeats say nothing about the game
         }
     }
@@ -142,9 +158,25 @@ export class GameState {
     expire(time) {
         for (const [id, g] of this.grenades) {
             const age = time - g.time;
-            if (age > GRENADE_STALE || (g.event === GRENADE_EXPLODED && age > GRENADE_LINGER)) {
+            const linger = g.kind === GRENADE_SMOKE ? SMOKE_LINGER : GRENADE_LINGER;
+            if ((age > GRENADE_STALE && g.event !== GRENADE_EXPLODED) || (g.event === GRENADE_EXPLODED && age > linger)) {
                 this.grenades.delete(id);
             }
         }
     }
+}
+
+// One clock for every spectator, whenever they joined. Once the bomb is planted the stream's
+// ticks count its timer, not the round's: what a tick means is told by the bomb's state when it
+// came, and what is shown by the bomb's state now, which a joining spectator's full state
+// carries. A tick of the other kind (the one before a plant, or a joiner's first second) shows
+// no number rather than a number of the wrong clock.
+export function shownClock(state, time) {
+    const c = state.clock;
+    const planted = state.bomb?.state === BOMB_PLANTED && !state.bomb.defused;
+    const kind = planted ? 'bomb' : 'round';
+    if (state.bomb?.defused) return { kind: 'over', seconds: null };
+    if (!c || c.bomb !== planted) return { kind: planted ? 'bomb' : '', seconds: null };
+    if (c.seconds < 0) return { kind: 'over', seconds: null };
+    return { kind, seconds: Math.max(0, Math.ceil(c.seconds - Math.max(0, time - c.time))) };
 }

@@ -1,20 +1,39 @@
-// The map drawing: overview image (or a grid), players, bomb and grenades on one canvas.
+// The map drawing: overview image (or a grid), players, bomb and grenades on one canvas that
+// fills its box, with zoom and pan.
 //
 //   worldToOverview(map, x, y) -> { u, v }   world units to pixels of the 1024 x 768 overview
 //   fitMap(bounds) -> map geometry that shows the given world box, for maps without an overview
-//   new MapView(canvas).draw(state, time, overviewImage | null)
+//   markerScale(cssWidth) -> how big markers and labels are drawn for a canvas that wide
+//   new MapView(canvas)
+//     .draw(state, time, overviewImage | null, { selected, hover, follow })   slots or -1
+//     .zoomAt(x, y, factor), .panBy(dx, dy), .reset()    x, y, dx, dy in CSS pixels of the canvas
+//     .pick(x, y) -> the slot of the player drawn nearest that point (within reach), or -1
+//     .toScreen(u, v) -> { x, y } CSS pixels of an overview pixel
+//   contentBox(image) -> { u0, v0, u1, v1 } the part of an overview that is not its background
 //
-// The drawing space is always the overview's 1024 x 768 pixels; the canvas scales it.
+// Unzoomed, the view shows the overview's content (what differs from its corner's colour)
+// as large as the canvas allows, so a picture with wide empty margins still fills the space.
+//
+// The picture's space is the overview's 1024 x 768 pixels, fitted into the canvas and then
+// zoomed; markers and labels keep their size in CSS pixels whatever the zoom.
 
-import { BOMB_DROPPED, BOMB_PLANTED, GRENADE_EXPLODED, ICON_C4, STATE_ALIVE } from './state.js';
+import { BOMB_DROPPED, BOMB_PLANTED, GRENADE_EXPLODED, GRENADE_FLASH, GRENADE_HE, GRENADE_SMOKE, ICON_C4,
+    STATE_ALIVE } from './state.js';
+import { placeLabels } from './labels.js';
 
 export const OVERVIEW_WIDTH = 1024;
 export const OVERVIEW_HEIGHT = 768;
 // At zoom 1 the overview's width covers 8192 world units (the game's own overview convention).
 const UNITS_AT_ZOOM_1 = 8192;
+const MAX_ZOOM = 8;
+const HOME_ZOOM_MAX = 3;  // a picture's content is never blown up more than this unzoomed
+const BACKGROUND_TOLERANCE = 24;  // per colour channel
+const PICK_REACH = 16;  // CSS pixels
 
 export const TEAM_COLOUR = { 1: '#e8a33a', 2: '#5b9bea' };
-const GRENADE_COLOUR = { 0: '#c8c8c8', 1: '#ffffff', 2: '#ff5a3c' };
+const GRENADE_COLOUR = { [GRENADE_SMOKE]: '#b8bcc4', [GRENADE_FLASH]: '#fff6a0', [GRENADE_HE]: '#ff5a3c' };
+// What an explosion covers, in world units: a smoke's cloud, a flash's and an HE's reach.
+const BURST_UNITS = { [GRENADE_SMOKE]: 150, [GRENADE_FLASH]: 250, [GRENADE_HE]: 300 };
 
 // The map chunk carries the zoom times 100. An overview that is not rotated has the world's x
 // axis pointing up the picture; a rotated one has it pointing right.
@@ -36,14 +55,120 @@ export function fitMap(bounds) {
         originY: (bounds.minY + bounds.maxY) / 2 };
 }
 
+// A phone's narrow canvas keeps labels readable (11 CSS px at least); a wide one grows them a bit.
+export function markerScale(cssWidth) {
+    return Math.min(Math.max(cssWidth / 900, 1), 1.4);
+}
+
+export function contentBox(image) {
+    const w = 256, h = 192;  // a quarter of the overview is precise enough
+    const canvas = typeof OffscreenCanvas === 'function' ? new OffscreenCanvas(w, h) : null;
+    const ctx = canvas?.getContext('2d');
+    if (!ctx) return null;
+    ctx.drawImage(image, 0, 0, w, h);
+    const data = ctx.getImageData(0, 0, w, h).data;
+    const [r, g, b] = data;
+    let u0 = w, v0 = h, u1 = -1, v1 = -1;
+    for (let y = 0; y < h; y++) {
+        for (let x = 0; x < w; x++) {
+            const i = (y * w + x) * 4;
+            if (Math.abs(data[i] - r) <= BACKGROUND_TOLERANCE && Math.abs(data[i + 1] - g) <= BACKGROUND_TOLERANCE &&
+                Math.abs(data[i + 2] - b) <= BACKGROUND_TOLERANCE) continue;
+            if (x < u0) u0 = x; if (x > u1) u1 = x;
+            if (y < v0) v0 = y; if (y > v1) v1 = y;
+        }
+    }
+    if (u1 < 0) return null;
+    const k = OVERVIEW_WIDTH / w;
+    return { u0: u0 * k, v0: v0 * k, u1: (u1 + 1) * k, v1: (v1 + 1) * k };
+}
+
 export class MapView {
     constructor(canvas) {
         this.canvas = canvas;
         this.ctx = canvas.getContext('2d');
-        canvas.width = OVERVIEW_WIDTH;
-        canvas.height = OVERVIEW_HEIGHT;
         this.bounds = null;
         this.boundsMap = '';
+        this.reset();
+        this.drawn = [];  // { slot, x, y } of the players last drawn, CSS pixels
+    }
+
+    reset() {
+        this.zoom = 1;
+        this.centre = this.homeCentre();
+    }
+
+    // The unzoomed view: the picture's content fitted (or the whole overview).
+    home() {
+        const box = this.box ?? { u0: 0, v0: 0, u1: OVERVIEW_WIDTH, v1: OVERVIEW_HEIGHT };
+        return { box, centre: { u: (box.u0 + box.u1) / 2, v: (box.v0 + box.v1) / 2 } };
+    }
+    homeCentre() { return { ...this.home().centre }; }
+
+    // Sets the picture whose content the unzoomed view fits; null fits the whole overview.
+    setContent(box) {
+        if (this.box === box) return;
+        const unzoomed = this.zoom === 1;
+        this.box = box;
+        if (unzoomed) this.reset();
+    }
+
+    // CSS pixels of the canvas box, and the factor from overview pixels to them.
+    frame() {
+        const w = this.canvas.clientWidth || OVERVIEW_WIDTH, h = this.canvas.clientHeight || OVERVIEW_HEIGHT;
+        const { box } = this.home();
+        const fit = Math.min(w / (box.u1 - box.u0), h / (box.v1 - box.v0),
+            HOME_ZOOM_MAX * Math.min(w / OVERVIEW_WIDTH, h / OVERVIEW_HEIGHT));
+        return { w, h, scale: fit * this.zoom };
+    }
+
+    toScreen(u, v) {
+        const f = this.frame();
+        return { x: f.w / 2 + (u - this.centre.u) * f.scale, y: f.h / 2 + (v - this.centre.v) * f.scale };
+    }
+
+    toOverview(x, y) {
+        const f = this.frame();
+        return { u: this.centre.u + (x - f.w / 2) / f.scale, v: this.centre.v + (y - f.h / 2) / f.scale };
+    }
+
+    zoomAt(x, y, factor) {
+        const before = this.toOverview(x, y);
+        this.zoom = Math.min(Math.max(this.zoom * factor, 1), MAX_ZOOM);
+        const after = this.toOverview(x, y);
+        this.centre.u += before.u - after.u;
+        this.centre.v += before.v - after.v;
+        this.clamp();
+    }
+
+    panBy(dx, dy) {
+        const f = this.frame();
+        this.centre.u -= dx / f.scale;
+        this.centre.v -= dy / f.scale;
+        this.clamp();
+    }
+
+    // Unzoomed the home view shows; zoomed in, the view stays over the picture's content.
+    clamp() {
+        if (this.zoom <= 1) {
+            this.reset();
+            return;
+        }
+        const f = this.frame();
+        const { box } = this.home();
+        const halfU = f.w / 2 / f.scale, halfV = f.h / 2 / f.scale;
+        const clampTo = (c, half, lo, hi) => (half * 2 >= hi - lo ? (lo + hi) / 2 : Math.min(Math.max(c, lo + half), hi - half));
+        this.centre.u = clampTo(this.centre.u, halfU, box.u0, box.u1);
+        this.centre.v = clampTo(this.centre.v, halfV, box.v0, box.v1);
+    }
+
+    pick(x, y) {
+        let best = -1, bestD = PICK_REACH;
+        for (const d of this.drawn) {
+            const dist = Math.hypot(d.x - x, d.y - y);
+            if (dist < bestD) { best = d.slot; bestD = dist; }
+        }
+        return best;
     }
 
     // Without an overview picture the area is fitted to every position seen on this map.
@@ -63,20 +188,54 @@ export class MapView {
         return fitMap(this.bounds ?? { minX: -512, maxX: 512, minY: -384, maxY: 384 });
     }
 
-    draw(state, time, image) {
+    draw(state, time, image, focus = {}) {
         const ctx = this.ctx;
+        const dpr = globalThis.devicePixelRatio || 1;
+        const cw = this.canvas.clientWidth || OVERVIEW_WIDTH, ch = this.canvas.clientHeight || OVERVIEW_HEIGHT;
+        if (this.canvas.width !== Math.round(cw * dpr) || this.canvas.height !== Math.round(ch * dpr)) {
+            this.canvas.width = Math.round(cw * dpr);
+            this.canvas.height = Math.round(ch * dpr);
+        }
         const map = this.geometry(state, image);
-        ctx.setTransform(1, 0, 0, 1, 0, 0);
+        this.geometryNow = map;
+        const follow = focus.follow ?? -1;
+        if (follow >= 0 && this.zoom > 1 && state.present(follow)) {
+            this.centre = worldToOverview(map, state.players[follow].x, state.players[follow].y);
+            this.clamp();
+        }
+        const f = this.frame();
+        this.unit = markerScale(cw);
+        ctx.setTransform(dpr, 0, 0, dpr, 0, 0);
         ctx.fillStyle = '#101214';
-        ctx.fillRect(0, 0, OVERVIEW_WIDTH, OVERVIEW_HEIGHT);
+        ctx.fillRect(0, 0, cw, ch);
+        // The picture, in overview pixels.
+        ctx.setTransform(dpr * f.scale, 0, 0, dpr * f.scale, dpr * (cw / 2 - this.centre.u * f.scale),
+            dpr * (ch / 2 - this.centre.v * f.scale));
         if (image && state.map?.zoom > 0) ctx.drawImage(image, 0, 0, OVERVIEW_WIDTH, OVERVIEW_HEIGHT);
         else this.drawGrid(map);
-        const at = (x, y) => worldToOverview(map, x, y);
-        this.drawBomb(state, time, at);
-        for (const g of state.grenades.values()) this.drawGrenade(g, time, at);
-        for (const p of state.players) {
-            if (state.present(p.slot) && (p.team === 1 || p.team === 2)) this.drawPlayer(p, at);
+        // Everything else in CSS pixels, placed through the same transform.
+        ctx.setTransform(dpr, 0, 0, dpr, 0, 0);
+        const at = (x, y) => { const o = worldToOverview(map, x, y); return this.toScreen(o.u, o.v); };
+        const unitsToPx = ((map.zoom > 0 ? map.zoom / 100 : 1) * OVERVIEW_WIDTH / UNITS_AT_ZOOM_1) * f.scale;
+        for (const g of state.grenades.values()) this.drawGrenade(g, time, at, unitsToPx);
+        const labels = [];
+        this.drawBomb(state, time, at, labels);
+        this.drawn = [];
+        const shown = state.players.filter((p) => state.present(p.slot) && (p.team === 1 || p.team === 2));
+        // The dead first, so the living are drawn over them.
+        const alive = (p) => (p.state & STATE_ALIVE) !== 0 && p.health > 0;
+        const inside = (pos) => pos.x > -20 && pos.y > -20 && pos.x < cw + 20 && pos.y < ch + 20;
+        for (const p of [...shown.filter((p) => !alive(p)), ...shown.filter(alive)]) {
+            const pos = at(p.x, p.y);
+            if (!inside(pos)) continue;  // zoomed away: neither marker nor label
+            this.drawn.push({ slot: p.slot, x: pos.x, y: pos.y });
+            const lit = p.slot === focus.selected || p.slot === focus.hover || p.slot === follow;
+            this.drawPlayer(p, pos, alive(p), lit);
+            const text = lit && alive(p) ? `${p.name} ${p.health}` : p.name;
+            labels.push({ text, x: pos.x, y: pos.y, colour: alive(p) ? '#ffffff' : '#9a9a9a',
+                rank: lit ? 0 : alive(p) ? 2 : 3, bold: lit });
         }
+        this.drawLabels(labels, cw, ch);
     }
 
     drawGrid(map) {
@@ -84,101 +243,165 @@ export class MapView {
         ctx.strokeStyle = '#24282d';
         ctx.lineWidth = 1;
         const step = 512;  // world units between lines
-        const corners = [[0, 0], [OVERVIEW_WIDTH, OVERVIEW_HEIGHT]];
         const span = (UNITS_AT_ZOOM_1 / (map.zoom / 100)) * 0.75;
         for (let w = -Math.ceil(span / step) * step; w <= span; w += step) {
             const a = worldToOverview(map, map.originX + w, map.originY);
             const b = worldToOverview(map, map.originX, map.originY + w);
             ctx.beginPath();
-            ctx.moveTo(a.u, corners[0][1]); ctx.lineTo(a.u, corners[1][1]);
-            ctx.moveTo(corners[0][0], b.v); ctx.lineTo(corners[1][0], b.v);
+            ctx.moveTo(a.u, 0); ctx.lineTo(a.u, OVERVIEW_HEIGHT);
+            ctx.moveTo(0, b.v); ctx.lineTo(OVERVIEW_WIDTH, b.v);
             ctx.stroke();
         }
     }
 
-    drawPlayer(p, at) {
+    drawPlayer(p, { x, y }, alive, lit) {
         const ctx = this.ctx;
-        const { u, v } = at(p.x, p.y);
+        const k = this.unit;
         const colour = TEAM_COLOUR[p.team];
-        const alive = (p.state & STATE_ALIVE) !== 0 && p.health > 0;
-        ctx.lineWidth = 2;
+        ctx.lineWidth = 2 * k;
         if (!alive) {
+            const r = 5 * k;
             ctx.strokeStyle = colour;
-            ctx.globalAlpha = 0.55;
+            ctx.globalAlpha = 0.6;
             ctx.beginPath();
-            ctx.moveTo(u - 5, v - 5); ctx.lineTo(u + 5, v + 5);
-            ctx.moveTo(u + 5, v - 5); ctx.lineTo(u - 5, v + 5);
+            ctx.moveTo(x - r, y - r); ctx.lineTo(x + r, y + r);
+            ctx.moveTo(x + r, y - r); ctx.lineTo(x - r, y + r);
             ctx.stroke();
-            this.label(p.name, u, v - 9, '#bbbbbb');
             ctx.globalAlpha = 1;
             return;
         }
+        // The view direction: the stream's yaw in degrees, counter-clockwise from the world's x.
         const yaw = (p.yaw * Math.PI) / 180;
-        const ahead = at(p.x + Math.cos(yaw) * 100, p.y + Math.sin(yaw) * 100);
-        const du = ahead.u - u, dv = ahead.v - v;
-        const length = Math.hypot(du, dv) || 1;
-        ctx.strokeStyle = colour;
-        ctx.beginPath();
-        ctx.moveTo(u, v);
-        ctx.lineTo(u + (du / length) * 16, v + (dv / length) * 16);
-        ctx.stroke();
+        const ahead = this.screenAngle(p, yaw);
         ctx.fillStyle = colour;
+        ctx.globalAlpha = 0.35;
         ctx.beginPath();
-        ctx.arc(u, v, 6, 0, Math.PI * 2);
+        ctx.moveTo(x, y);
+        ctx.arc(x, y, 24 * k, ahead - 0.45, ahead + 0.45);
+        ctx.closePath();
         ctx.fill();
-        if (p.icons & ICON_C4) {
+        ctx.globalAlpha = 1;
+        ctx.beginPath();
+        ctx.arc(x, y, 6.5 * k, 0, Math.PI * 2);
+        ctx.fill();
+        ctx.strokeStyle = lit ? '#ffffff' : '#000000';
+        ctx.lineWidth = (lit ? 2.5 : 1) * k;
+        ctx.stroke();
+        if (p.icons & ICON_C4) {  // the bomb carrier: a red ring and a dot
             ctx.strokeStyle = '#ff3030';
+            ctx.lineWidth = 2 * k;
             ctx.beginPath();
-            ctx.arc(u, v, 9, 0, Math.PI * 2);
+            ctx.arc(x, y, 10 * k, 0, Math.PI * 2);
             ctx.stroke();
+            ctx.fillStyle = '#ff3030';
+            ctx.fillRect(x - 2 * k, y - 2 * k, 4 * k, 4 * k);
         }
-        this.label(p.name, u, v - 10, '#ffffff');
+        // Health as a bar under the marker: green, red when low.
         ctx.fillStyle = '#000000';
-        ctx.fillRect(u - 10, v + 9, 20, 3);
+        ctx.fillRect(x - 10 * k, y + 9 * k, 20 * k, 3 * k);
         ctx.fillStyle = p.health > 30 ? '#5ad25a' : '#e04040';
-        ctx.fillRect(u - 10, v + 9, (20 * Math.min(p.health, 100)) / 100, 3);
+        ctx.fillRect(x - 10 * k, y + 9 * k, (20 * k * Math.min(p.health, 100)) / 100, 3 * k);
     }
 
-    label(text, u, v, colour) {
+    // Two world points give the direction on screen whatever the overview's rotation.
+    screenAngle(p, yaw) {
+        const geometry = this.geometryNow;
+        const o1 = worldToOverview(geometry, p.x, p.y);
+        const o2 = worldToOverview(geometry, p.x + Math.cos(yaw) * 100, p.y + Math.sin(yaw) * 100);
+        return Math.atan2(o2.v - o1.v, o2.u - o1.u);
+    }
+
+    drawLabels(labels, w, h) {
         const ctx = this.ctx;
-        ctx.font = '12px sans-serif';
-        ctx.textAlign = 'center';
-        ctx.lineWidth = 3;
-        ctx.strokeStyle = 'rgba(0,0,0,0.8)';
-        ctx.strokeText(text, u, v);
-        ctx.fillStyle = colour;
-        ctx.fillText(text, u, v);
+        const size = Math.round(12 * this.unit);
+        labels.sort((a, b) => a.rank - b.rank);
+        const items = labels.map((l) => {
+            ctx.font = `${l.bold ? 'bold ' : ''}${size}px sans-serif`;
+            return { x: l.x, y: l.y, r: 7 * this.unit, w: ctx.measureText(l.text).width + 4, h: size + 2 };
+        });
+        const spots = placeLabels(items, { width: w, height: h });
+        ctx.textAlign = 'left';
+        ctx.textBaseline = 'top';
+        ctx.lineJoin = 'round';  // a mitred outline grows spikes from letters like M
+        labels.forEach((l, i) => {
+            ctx.font = `${l.bold ? 'bold ' : ''}${size}px sans-serif`;
+            ctx.lineWidth = 3;
+            ctx.strokeStyle = 'rgba(0,0,0,0.85)';
+            ctx.strokeText(l.text, spots[i].x + 2, spots[i].y + 1);
+            ctx.fillStyle = l.colour;
+            ctx.fillText(l.text, spots[i].x + 2, spots[i].y + 1);
+        });
+        ctx.lineJoin = 'miter';
     }
 
     // A carried bomb is shown by its carrier's ring; only a dropped or planted one has a place.
-    drawBomb(state, time, at) {
+    drawBomb(state, time, at, labels) {
         const b = state.bomb;
         if (!b || (b.state !== BOMB_DROPPED && b.state !== BOMB_PLANTED)) return;
         const ctx = this.ctx;
-        const { u, v } = at(b.x, b.y);
+        const k = this.unit;
+        const { x, y } = at(b.x, b.y);
         const planted = b.state === BOMB_PLANTED;
         if (b.defused) ctx.fillStyle = '#40c040';
         else ctx.fillStyle = planted ? (Math.floor(time * 2) % 2 ? '#ff2020' : '#801010') : '#ff9a20';
-        ctx.fillRect(u - 6, v - 6, 12, 12);
-        this.label(b.defused ? 'C4 defused' : planted ? 'C4 planted' : 'C4', u, v - 9, '#ffcc66');
+        ctx.fillRect(x - 6 * k, y - 6 * k, 12 * k, 12 * k);
+        if (x > 0 && y > 0 && x < this.canvas.clientWidth && y < this.canvas.clientHeight) {
+            labels.push({ text: b.defused ? 'C4 defused' : planted ? 'C4 planted' : 'C4', x, y, colour: '#ffcc66', rank: 1 });
+        }
     }
 
-    drawGrenade(g, time, at) {
+    drawGrenade(g, time, at, unitsToPx) {
         const ctx = this.ctx;
-        const { u, v } = at(g.x, g.y);
-        ctx.fillStyle = GRENADE_COLOUR[g.kind] ?? '#ffffff';
-        ctx.strokeStyle = ctx.fillStyle;
-        if (g.event === GRENADE_EXPLODED) {
-            ctx.globalAlpha = 0.5;
-            ctx.lineWidth = 2;
+        const k = this.unit;
+        const colour = GRENADE_COLOUR[g.kind] ?? '#ffffff';
+        const { x, y } = at(g.x, g.y);
+        if (g.trail.length > 0) {  // the path so far, fading towards its start
+            ctx.strokeStyle = colour;
+            ctx.lineWidth = 1.5 * k;
+            ctx.setLineDash([4 * k, 3 * k]);
+            ctx.globalAlpha = g.event === GRENADE_EXPLODED ? 0.3 : 0.7;
             ctx.beginPath();
-            ctx.arc(u, v, 8 + Math.min(time - g.time, 2) * 8, 0, Math.PI * 2);
+            g.trail.forEach(([tx, ty], i) => { const p = at(tx, ty); if (i === 0) ctx.moveTo(p.x, p.y); else ctx.lineTo(p.x, p.y); });
+            ctx.lineTo(x, y);
             ctx.stroke();
+            ctx.setLineDash([]);
+            ctx.globalAlpha = 1;
+        }
+        if (g.event === GRENADE_EXPLODED) {
+            const age = Math.max(0, time - g.time);
+            const reach = Math.max((BURST_UNITS[g.kind] ?? 200) * unitsToPx, 8 * k);
+            ctx.fillStyle = colour;
+            ctx.strokeStyle = colour;
+            if (g.kind === GRENADE_SMOKE) {  // a cloud that stays, then thins
+                ctx.globalAlpha = 0.45 * Math.min(1, Math.max(0.2, (15 - age) / 3));
+                ctx.beginPath();
+                ctx.arc(x, y, reach * Math.min(1, 0.4 + age), 0, Math.PI * 2);
+                ctx.fill();
+            } else {  // a flash or an HE: a ring that spreads and fades
+                ctx.globalAlpha = Math.max(0, 0.8 - age * 0.35);
+                ctx.lineWidth = (g.kind === GRENADE_FLASH ? 3 : 2) * k;
+                ctx.beginPath();
+                ctx.arc(x, y, reach * Math.min(1, 0.3 + age), 0, Math.PI * 2);
+                if (g.kind === GRENADE_HE) { ctx.globalAlpha *= 0.5; ctx.fill(); ctx.globalAlpha *= 2; }
+                ctx.stroke();
+            }
             ctx.globalAlpha = 1;
             return;
         }
+        ctx.fillStyle = colour;
+        ctx.strokeStyle = '#000000';
+        ctx.lineWidth = 1;
         ctx.beginPath();
-        ctx.arc(u, v, 3, 0, Math.PI * 2);
+        if (g.kind === GRENADE_FLASH) {  // a diamond
+            const r = 4.5 * k;
+            ctx.moveTo(x, y - r); ctx.lineTo(x + r, y); ctx.lineTo(x, y + r); ctx.lineTo(x - r, y);
+            ctx.closePath();
+        } else if (g.kind === GRENADE_SMOKE) {
+            ctx.rect(x - 3.5 * k, y - 3.5 * k, 7 * k, 7 * k);
+        } else {
+            ctx.arc(x, y, 4 * k, 0, Math.PI * 2);
+        }
         ctx.fill();
+        ctx.stroke();
     }
 }
