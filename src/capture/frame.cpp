@@ -9,6 +9,7 @@
 #include "state/state.h"
 #include "stream/chunks.h"
 #include "web/applet_server.h"
+#include "web/missing_page.h"
 
 namespace {
 
@@ -38,6 +39,8 @@ void StartFrame() {
     if (g_current != nullptr) tickRoundClock();
     reportRefusedVisitors();  // the web server's threads may not log; the main thread does
     reportAcceptFailures();
+    reportMissingStartPage();
+    retryWebPort();
     setMetaIgnored();
 }
 

@@ -28,6 +28,13 @@ extern const META_FUNCTIONS gMetaFunctionTable;
 // sender threads; each failure is logged and leaves that service down. Attach and reload.
 void initThreadsAndSockets();
 
+// While the web port is held by another program (found at attach or reload), the main thread
+// tries it again every WEB_PORT_RETRY_MS from the frame: one bind, nothing that waits.
+constexpr int WEB_PORT_RETRY_MS = 10000;
+void retryWebPort();     // once a frame; a plain load while nothing waits
+bool webPortRetrying();  // for the status
+void stopWebPortRetry(); // shutdown: no socket opens behind it
+
 // "kovitv_version" reads "<version> (<spectators>/<limit>)".
 void setVersionCvar(int spectators, int limit);
 
