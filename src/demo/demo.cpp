@@ -21,6 +21,7 @@ bool writeBytes(FILE* file, const void* bytes, size_t n) {
     }
     if (KOVITV_FAULT(demo_short_write)) {
         fwrite(bytes, 1, n / 2, file);
+        errno = ENOSPC;  // what a full disk leaves after a short write
         return false;
     }
     return fwrite(bytes, 1, n, file) == n;
