@@ -129,9 +129,19 @@ TEST_F(Lifecycle, EachRecordedMapGetsAFileAndAFailedWriteIsReportedOnce) {
     EXPECT_GE(line, 0) << h->text();
     EXPECT_EQ(h->find("Failed to write demo", line + 1), -1);
     EXPECT_NE(std::string(g_demo.path()).find("_de_full.kdem"), std::string::npos);
+    // The line names the file and the system's reason; the status tells the truth until a map
+    // records again.
+    EXPECT_NE(h->lines()[size_t(line)].find(std::string(": \"") + g_demo.path() +
+                                            "\" (No space left on device)"),
+              std::string::npos)
+        << h->lines()[size_t(line)];
+    EXPECT_NE(h->runCommand("kovitv").find(
+                  "Demo recording: enabled, failing: No space left on device\n"),
+              std::string::npos);
 
     h->host().activateMap("de_third");
     ASSERT_TRUE(g_demo.recording());
+    EXPECT_NE(h->runCommand("kovitv").find("Demo recording: enabled\n"), std::string::npos);
     EXPECT_EQ(h->runCommand("kovitv record off"), "Demo recording is disabled.\n");
     ASSERT_TRUE(play(queuedCount() + 2));  // the encoder closes it before its next record
     EXPECT_FALSE(g_demo.recording());

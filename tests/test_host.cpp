@@ -76,6 +76,12 @@ int InProcessHost::find(const std::string& needle, int from) const {
     return -1;
 }
 
+int InProcessHost::count(const std::string& needle) const {
+    int n = 0;
+    for (const std::string& line : m_lines) n += line.find(needle) != std::string::npos;
+    return n;
+}
+
 std::string InProcessHost::runCommand(const std::string& line) {
     size_t before = m_lines.size();
     m_host.command(line);

@@ -2,7 +2,9 @@
 // entry points the shared library exports, linked statically).
 #pragma once
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "simhost.h"
@@ -33,6 +35,7 @@ public:
     std::string text() const;  // all output joined
     // Index of the first line at or after `from` containing `needle`, or -1.
     int find(const std::string& needle, int from = 0) const;
+    int count(const std::string& needle) const;  // lines containing needle
     std::string runCommand(const std::string& line);  // output of that one command
 
 private:
@@ -40,6 +43,19 @@ private:
     std::vector<std::string> m_lines;
     std::string m_partial;
 };
+
+// Runs frames, real time passing between them, until condition() holds (true) or limit_ms is
+// over (false): for what the plugin's threads or the clock bring about.
+template <typename Condition>
+bool runFramesUntil(InProcessHost& h, Condition condition, int limit_ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        h.host().runFrame();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
 
 // Options for a host whose game folder is `dir`, with sockets on ports the OS picks.
 SimOptions scratchOptions(const ScratchDir& dir);

@@ -25,6 +25,7 @@ bool writeBytes(FILE* file, const void* bytes, size_t n) {
     }
     if (KOVITV_FAULT(demo_short_write)) {
         fwrite(bytes, 1, n / 2, file);
+        errno = ENOSPC;  // what a full disk leaves after a short write
         return false;
     }
     return fwrite(bytes, 1, n, file) == n;
@@ -34,7 +35,8 @@ bool writeBytes(FILE* file, const void* bytes, size_t n) {
 
 int DemoRecorder::init(const char* base) {
     snprintf(m_folder, sizeof(m_folder), "%s/demos", base ? base : "");
-    return makeDirectory(m_folder) ? 0 : -1;
+    m_error.store(0, std::memory_order_relaxed);
+    return makeDirectory(m_folder) ? 0 : startFailed(m_folder, -1);
 }
 
 int DemoRecorder::start(const char* map) {
@@ -50,26 +52,41 @@ int DemoRecorder::start(const char* map) {
     }
     // Names longer than DEMO_NAME_MAX are cut, as every name of the plugin is.
     char folder[DEMO_NAME_MAX + 1];
-    if (snprintf(folder, sizeof(folder), "%s/%s", m_folder, date) < 0) return -1;
+    if (snprintf(folder, sizeof(folder), "%s/%s", m_folder, date) < 0)
+        return startFailed(m_folder, -1);
     // The demos folder again: one that could not be made at attach (permissions since mended)
     // must not keep every later map from being recorded.
-    if (!makeDirectory(m_folder) || !makeDirectory(folder)) return -1;
+    if (!makeDirectory(m_folder)) return startFailed(m_folder, -1);
+    if (!makeDirectory(folder)) return startFailed(folder, -1);
     if (snprintf(m_path, sizeof(m_path), "%s/%s/%s_%s.kdem", m_folder, date, clock,
                  map ? map : "") < 0)
-        return -2;
-    FILE* file = KOVITV_FAULT(folders_unwritable) ? nullptr : fopen(m_path, "wb");
-    if (file == nullptr) return -2;
+        return startFailed(folder, -2);
+    FILE* file = nullptr;
+    if (KOVITV_FAULT(folders_unwritable))
+        errno = EACCES;
+    else
+        file = fopen(m_path, "wb");
+    if (file == nullptr) return startFailed(m_path, -2);
     // Unbuffered: every byte that fwrite accepted is in the file, so after a failure nothing is
     // left in a buffer for fclose to append behind the cut.
     setvbuf(file, nullptr, _IONBF, 0);
     const uint8_t format = DEMO_FORMAT;
     if (fwrite(&format, 1, 1, file) != 1) {
+        int error = errno;
         fclose(file);
-        return -2;
+        errno = error;
+        return startFailed(m_path, -2);
     }
     m_file = file;
     m_whole = 1;
+    m_error.store(0, std::memory_order_relaxed);
     return 0;
+}
+
+int DemoRecorder::startFailed(const char* path, int result) {
+    snprintf(m_failed_path, sizeof(m_failed_path), "%s", path);
+    m_error.store(errno != 0 ? errno : EIO, std::memory_order_relaxed);
+    return result;
 }
 
 int DemoRecorder::write(const PacketManager* packets) {
@@ -99,6 +116,7 @@ int DemoRecorder::write(const PacketManager* packets) {
         m_whole += size;
         return 0;
     }
+    m_error.store(errno != 0 ? errno : EIO, std::memory_order_relaxed);
     truncateFile(m_file, m_whole);
     fclose(m_file);
     m_file = nullptr;

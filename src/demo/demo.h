@@ -24,7 +24,8 @@ public:
     DemoRecorder(const DemoRecorder&) = delete;
     DemoRecorder& operator=(const DemoRecorder&) = delete;
 
-    // m_folder = "<base>/demos", created. 0 when it exists afterwards, -1 otherwise.
+    // m_folder = "<base>/demos", created. 0 when it exists afterwards, -1 otherwise (error() and
+    // failedPath() then say why).
     int init(const char* base);
     // Opens "<folder>/<mmddyy>/<HHMM>_<map>.kdem" (local time), closing a file still open.
     // 0 recording; -1 the date folder cannot be made; -2 the file cannot be opened.
@@ -43,12 +44,20 @@ public:
     // Main thread: true once after a write failure closed the file (the encoder may not log).
     bool failed() { return m_failed.exchange(false, std::memory_order_acq_rel); }
     const char* path() const { return m_path; }  // of the file opened last
+    // The system's error (errno) of the last failed start or write; 0 once a start succeeds.
+    int error() const { return m_error.load(std::memory_order_relaxed); }
+    // The folder or file the last failed start could not make (main thread).
+    const char* failedPath() const { return m_failed_path; }
 
     FILE* m_file = nullptr;
     char m_folder[DEMO_NAME_MAX + 1] = {};
 
 private:
+    int startFailed(const char* path, int result);  // keeps path and errno; returns result
+
     char m_path[DEMO_NAME_MAX + 1] = {};
+    char m_failed_path[DEMO_NAME_MAX + 1] = {};
+    std::atomic<int> m_error{0};
     long m_whole = 0;  // bytes of the file that end on a whole record
     std::atomic<bool> m_failed{false};
     std::atomic<bool> m_close_wanted{false};

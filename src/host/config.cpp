@@ -160,7 +160,7 @@ void ConfigManager::clear() {
     m_text_size = 0;
 }
 
-bool ConfigManager::readFile(const char* path) {
+bool ConfigManager::readFile(const char* path, Visit visit, void* context) {
     BinFile file(fopen(path, "rb"));
     if (!file.opened()) return false;
     int size = 0;
@@ -172,18 +172,32 @@ bool ConfigManager::readFile(const char* path) {
     const char* end = text + strnlen(text, size_t(size));
     char key[CONFIG_KEY_MAX + 1];
     char value[CONFIG_VALUE_MAX + 1];
+    // Lines are counted only up to where the reader has got, so the file is walked once.
+    int line = 1;
+    const char* counted = text;
+    auto lineAt = [&](const char* at) {
+        for (; counted < at; ++counted)
+            if (*counted == '\n') ++line;
+        return line;
+    };
     while ((p = skipSpace(p, end)) < end) {
         if (*p == '#') {
             while (p < end && *p != '\n') ++p;
             continue;
         }
+        int key_line = lineAt(p);
         int n = 0;
         for (; p < end && !isSpace(*p); ++p)
             if (n < CONFIG_KEY_MAX) key[n++] = *p;
         key[n] = '\0';
         p = skipSpace(p, end);
-        if (p >= end) break;  // a key without a value at the end is dropped
+        if (p >= end) {  // a key without a value at the end is dropped
+            if (visit) visit(key, nullptr, key_line, 0, context);
+            break;
+        }
+        int value_line = lineAt(p);
         p = readValue(p, end, value);
+        if (visit) visit(key, value, key_line, value_line, context);
         set(key, value);
     }
     delete[] text;

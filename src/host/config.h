@@ -33,7 +33,12 @@ public:
     const char* getString(const char* key) const;  // null when absent
     void set(const char* key, const char* text);   // "on"/"off" in any case become "1"/"0"
     void set(const char* key, int n);
-    bool readFile(const char* path);           // false when the file cannot be opened or read
+    // Told of each pair of the file before it is stored, with the lines (from 1) of its key and
+    // its value; and of a key at the end without a value (value null, value_line 0).
+    using Visit = void (*)(const char* key, const char* value, int key_line, int value_line,
+                           void* context);
+    // False when the file cannot be opened or read.
+    bool readFile(const char* path, Visit visit = nullptr, void* context = nullptr);
     void clear();
 
     // Walk the entries in insertion order (page templates substitute every key).

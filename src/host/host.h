@@ -25,6 +25,7 @@ inline void setMetaIgnored() {
     if (gpMetaGlobals) gpMetaGlobals->mres = MRES_IGNORED;
 }
 
+#define LOG_MESSAGE(...) (gpMetaUtilFuncs->pfnLogMessage(&Plugin_info, __VA_ARGS__))
 #define LOG_ERROR(...) (gpMetaUtilFuncs->pfnLogError(&Plugin_info, __VA_ARGS__))
 #define LOG_DEVELOPER(...) (gpMetaUtilFuncs->pfnLogDeveloper(&Plugin_info, __VA_ARGS__))
 

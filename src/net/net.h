@@ -61,11 +61,15 @@ public:
     void stop();  // closes the descriptor if open
 };
 
+// The local port a bound socket holds (what port 0 became); 0 when closed or unknown.
+int boundPort(int descriptor);
+
 class StreamSocket {
 public:
     int m_fd = -1;  // -1 while closed
     int m_error = 0;  // errno (Winsock: WSAGetLastError) of the last failed accept
     bool m_exhausted = false;  // that failure was a lack of descriptors or memory, not the peer's
+    bool m_in_use = false;     // the last init's bind failed because another socket holds the port
 
     // Opens a TCP socket (SO_REUSEADDR) bound to address; not yet listening. Results as
     // DatagramSocket::init.

@@ -62,7 +62,8 @@ int waitReady(int fd, short events, int timeout_ms) {
 // dropped only at the read, after poll reported it).
 int readFlags(int timeout_ms) { return timeout_ms >= 0 ? MSG_DONTWAIT : 0; }
 
-int openSocket(int* fd, int type, int protocol, bool broadcast, const InetAddress* address) {
+int openSocket(int* fd, int type, int protocol, bool broadcast, const InetAddress* address,
+               bool* in_use = nullptr) {
     if (*fd >= 0) {  // re-init must not leak the old descriptor
         close(*fd);
         *fd = -1;
@@ -75,6 +76,7 @@ int openSocket(int* fd, int type, int protocol, bool broadcast, const InetAddres
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
     sockaddr_in native = toSystem(*address);
     if (bind(s, reinterpret_cast<const sockaddr*>(&native), INET_ADDRESS_LENGTH) != 0) {
+        if (in_use) *in_use = errno == EADDRINUSE;
         close(s);
         return -2;
     }
@@ -186,7 +188,17 @@ void DatagramSocket::stop() { closeSocket(&m_fd); }
 // --- streams --------------------------------------------------------------------------------
 
 int StreamSocket::init(const InetAddress* address) {
-    return openSocket(&m_fd, SOCK_STREAM, 0, false, address);
+    m_in_use = false;
+    return openSocket(&m_fd, SOCK_STREAM, 0, false, address, &m_in_use);
+}
+
+int boundPort(int descriptor) {
+    sockaddr_in local{};
+    socklen_t length = sizeof(local);
+    if (descriptor < 0 ||
+        getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return 0;
+    return ntohs(local.sin_port);
 }
 
 bool StreamSocket::listen(int backlog) { return m_fd >= 0 && ::listen(m_fd, backlog) == 0; }

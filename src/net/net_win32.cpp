@@ -55,7 +55,8 @@ int waitReady(int fd, bool for_write, int timeout_ms) {
     }
 }
 
-int openSocket(int* fd, int type, int protocol, bool broadcast, const InetAddress* address) {
+int openSocket(int* fd, int type, int protocol, bool broadcast, const InetAddress* address,
+               bool* in_use = nullptr) {
     if (*fd >= 0) {  // re-init must not leak the old socket
         closesocket(toSocket(*fd));
         *fd = -1;
@@ -69,6 +70,7 @@ int openSocket(int* fd, int type, int protocol, bool broadcast, const InetAddres
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, option, sizeof(one));
     sockaddr_in native = toSystem(*address);
     if (bind(s, reinterpret_cast<const sockaddr*>(&native), INET_ADDRESS_LENGTH) != 0) {
+        if (in_use) *in_use = WSAGetLastError() == WSAEADDRINUSE;
         closesocket(s);
         return -2;
     }
@@ -152,7 +154,17 @@ void DatagramSocket::stop() { closeSocket(&m_fd); }
 // --- streams --------------------------------------------------------------------------------
 
 int StreamSocket::init(const InetAddress* address) {
-    return openSocket(&m_fd, SOCK_STREAM, 0, false, address);
+    m_in_use = false;
+    return openSocket(&m_fd, SOCK_STREAM, 0, false, address, &m_in_use);
+}
+
+int boundPort(int descriptor) {
+    sockaddr_in local{};
+    int length = sizeof(local);
+    if (descriptor < 0 ||
+        getsockname(toSocket(descriptor), reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return 0;
+    return ntohs(local.sin_port);
 }
 
 bool StreamSocket::listen(int backlog) {

@@ -46,7 +46,9 @@ KOVITV_EXPORT int Meta_Attach(PLUG_LOADTIME /*now*/, META_FUNCTIONS* pFunctionTa
     char base[256];
     const char* dir = g_cfg.getString("dir");
     if (snprintf(base, sizeof(base), "%s/%s", g_gamedir, dir ? dir : "") < 0) base[0] = '\0';
-    if (g_demo.init(base) != 0) LOG_ERROR("Failed to create folder for demos");
+    if (g_demo.init(base) != 0)
+        LOG_ERROR("Failed to create folder for demos \"%s\" (%s)", g_demo.m_folder,
+                  strerror(g_demo.error()));
     g_connmgr.m_max = g_cfg.getInt("max_spec");
     g_connmgr.m_max_per_address = maxSpecPerIp();
     g_connmgr.clear();
@@ -58,6 +60,7 @@ KOVITV_EXPORT int Meta_Attach(PLUG_LOADTIME /*now*/, META_FUNCTIONS* pFunctionTa
     g_delay_thread.m_function = PacketDelayer;
     g_delay_thread.m_argument = &g_delay_thread;
     g_engfuncs.pfnAddServerCommand(const_cast<char*>("kovitv"), kovitv_command);
+    reportStartUp();
 
     LOG_DEVELOPER("Kovi TV initialization end");
     return 1;

@@ -22,12 +22,28 @@ void printUsageAndStatus() {
     UTIL_ServerPrint("   reload         - reload sockets and threads\n");
 
     const char* dir = g_cfg.getString("dir");
-    UTIL_ServerPrint("\nDemo recording: %s\n", g_cfg.getInt("record_demos") ? "enabled" : "disabled");
+    // The last start or write of a demo failed: recording is wanted but does not happen.
+    int demo_error = g_demo.error();
+    if (!g_cfg.getInt("record_demos"))
+        UTIL_ServerPrint("\nDemo recording: disabled\n");
+    else if (demo_error != 0)
+        UTIL_ServerPrint("\nDemo recording: enabled, failing: %s\n", strerror(demo_error));
+    else
+        UTIL_ServerPrint("\nDemo recording: enabled\n");
     UTIL_ServerPrint("Delay: %d seconds\n", g_cfg.getInt("delay"));
-    UTIL_ServerPrint("UDP port: %d (%s)\n", g_cfg.getInt("udp_port"),
-                     g_udp_socket.m_fd >= 0 ? "working" : "not working");
-    UTIL_ServerPrint("TCP port: %d (%s)\n", g_cfg.getInt("tcp_port"),
-                     g_tcp_socket.m_fd >= 0 ? "working" : "not working");
+    // A working socket shows the port it holds, which port 0 leaves to the system.
+    if (g_udp_socket.m_fd >= 0)
+        UTIL_ServerPrint("UDP port: %d (working)\n", boundPort(g_udp_socket.m_fd));
+    else
+        UTIL_ServerPrint("UDP port: %d (not working)\n", g_cfg.getInt("udp_port"));
+    int tcp_port = g_cfg.getInt("tcp_port");
+    if (g_tcp_socket.m_fd >= 0)
+        UTIL_ServerPrint("TCP port: %d (working)\n", boundPort(g_tcp_socket.m_fd));
+    else if (webPortRetrying())
+        UTIL_ServerPrint("TCP port: %d not working (port %d in use, retrying)\n", tcp_port,
+                         tcp_port);
+    else
+        UTIL_ServerPrint("TCP port: %d (not working)\n", tcp_port);
     UTIL_ServerPrint("Applet sender: %s\n", runningText(g_tcp_thread));
     UTIL_ServerPrint("Gameplay sender: %s\n", runningText(g_udp_thread));
     UTIL_ServerPrint("Gameplay delayer: %s\n", runningText(g_delay_thread));

@@ -4,9 +4,11 @@
 #include "capture/hooks.h"
 #include "host/host.h"
 #include "plugin/hooks.h"
+#include "plugin/plugin.h"
 #include "plugin/version.h"
 #include "state/state.h"
 #include "web/applet_server.h"
+#include "web/missing_page.h"
 
 namespace {
 
@@ -25,5 +27,7 @@ void StartFrame() {
     publishSpectators();
     reportRefusedVisitors();  // the web server's threads may not log; the main thread does
     reportAcceptFailures();
+    reportMissingStartPage();
+    retryWebPort();
     setMetaIgnored();
 }

@@ -2,6 +2,7 @@
 #include "plugin/lifecycle.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "broadcast/buffer.h"
 #include "broadcast/connections.h"
@@ -16,8 +17,10 @@
 #include "net/net.h"
 #include "plugin/hooks.h"
 #include "plugin/overview.h"
+#include "plugin/plugin.h"
 #include "state/names.h"
 #include "state/state.h"
+#include "web/missing_page.h"
 
 namespace {
 
@@ -45,7 +48,10 @@ void fillMapRecord(const char* map) {
         g_mut1.lock();
         int result = g_demo.start(map);
         g_mut1.unlock();
-        if (result != 0) LOG_ERROR("ServerActivate_Post :: Failed to start demo record");
+        if (result != 0)
+            LOG_ERROR("ServerActivate_Post :: Failed to start demo record: cannot create "
+                      "\"%s\" (%s)",
+                      g_demo.failedPath(), strerror(g_demo.error()));
     }
 
     MapState& record = g_current->m_map;
@@ -106,7 +112,9 @@ void reportDropped() {
 }
 
 void reportDemoFailure() {
-    if (g_demo.failed()) LOG_ERROR("PacketDelayer :: Failed to write demo, recording stopped");
+    if (g_demo.failed())
+        LOG_ERROR("PacketDelayer :: Failed to write demo, recording stopped: \"%s\" (%s)",
+                  g_demo.path(), strerror(g_demo.error()));
 }
 
 void ServerActivate_Post(edict_t* pEdictList, int /*edictCount*/, int /*clientMax*/) {
@@ -120,6 +128,7 @@ void ServerActivate_Post(edict_t* pEdictList, int /*edictCount*/, int /*clientMa
     g_roundtime.m_seconds = 0;
     g_roundtime.m_last_second = 0;
     g_roundtime.m_bomb = false;
+    rearmMissingStartPage();
     g_pck_buffer.m_reset = 1;  // the encoder is stopped: nobody else touches it now
 
     const char* map = STRING(gpGlobals->mapname);
@@ -140,6 +149,7 @@ void ServerDeactivate_Post() {
 // Runs when the server quits and again from Meta_Detach: the second run finds everything down.
 void GameShutdown() {
     LOG_DEVELOPER("GameShutdown :: Start");
+    stopWebPortRetry();
     g_delay_thread.stop();
     g_udp_thread.stop();
     g_tcp_thread.stop();

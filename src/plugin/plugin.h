@@ -31,5 +31,15 @@ void initThreadsAndSockets();
 // Fills g_cfg from defaults, net_address, the configuration file and derived keys (attach only).
 void loadConfiguration();
 
+// While the web port is held by another program (found at attach or reload), the main thread
+// tries it again every WEB_PORT_RETRY_MS from the frame: one bind, nothing that waits.
+constexpr int WEB_PORT_RETRY_MS = 10000;
+void retryWebPort();     // once a frame; a plain load while nothing waits
+bool webPortRetrying();  // for the status
+void stopWebPortRetry(); // shutdown: no socket opens behind it
+
+// Attach: one line, without developer 1, saying where the plugin listens and how it runs.
+void reportStartUp();
+
 // The "kovitv" server console command.
 void kovitv_command();

@@ -5,8 +5,12 @@
 #include "host/host.h"
 
 namespace {
-// Metamod registers its own copy: the engine's variable is read and set only by name.
-cvar_t g_version_cvar = {"kovitv_version", "", FCVAR_SERVER | FCVAR_SPONLY, 0.0f, nullptr};
+// Metamod registers its own copy: the engine's variable is read and set only by name. It changes
+// whenever a spectator comes or goes: without FCVAR_UNLOGGED the engine would log each change
+// and print it on every player's console, a flood any outsider could set off. FCVAR_SERVER
+// keeps it in server queries.
+cvar_t g_version_cvar = {"kovitv_version", "", FCVAR_SERVER | FCVAR_SPONLY | FCVAR_UNLOGGED, 0.0f,
+                         nullptr};
 
 // Decimal digits of value at out; returns the end. Any int, INT_MIN included.
 char* putDecimal(char* out, int value) {

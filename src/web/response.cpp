@@ -8,6 +8,7 @@
 #include "host/config.h"
 #include "host/host.h"
 #include "net/net.h"
+#include "web/missing_page.h"
 #include "web/request.h"
 
 namespace {
@@ -220,7 +221,10 @@ bool sendFile(StreamSocket* connection, const char* path, char* query) {
     if (isServablePath(path) && name_length > 0 && name_length <= FILE_NAME_MAX)
         opened = openServedFile(name, &size);
     BinFile file(opened);
-    if (!file.opened()) return Response("404 Not Found", 0, "text/html").send(connection, 0);
+    if (!file.opened()) {
+        if (query) noteMissingStartPage(name);  // only the start page is filled: "/" is broken
+        return Response("404 Not Found", 0, "text/html").send(connection, 0);
+    }
     if (!query) return sendRaw(connection, file.m_file, size, type);
 
     int filled_size = 0;

@@ -1,6 +1,8 @@
 // libFuzzer target: reading a configuration file of any bytes. Every key and value stored must
 // fit its limit, hold no white space (keys) and read back as its number; reading the same file
-// twice must change nothing (a reload of an unchanged file).
+// twice must change nothing (a reload of an unchanged file). The lines the reader reports for each
+// pair must be the lines the key and value stand on, in order, and a key without a value only
+// comes last.
 #include <unistd.h>
 
 #include <cstdint>
@@ -25,6 +27,25 @@ const char* scratch() {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+struct Lines {
+    int newlines = 0;    // in the text the reader sees (up to its first zero byte)
+    int last = 1;        // line of the previous pair's value
+    bool ended = false;  // a key without a value was reported
+};
+
+void visit(const char* key, const char* value, int key_line, int value_line, void* context) {
+    Lines& lines = *static_cast<Lines*>(context);
+    if (lines.ended || key == nullptr || key_line < lines.last) abort();
+    if (key_line > lines.newlines + 1) abort();
+    if (value == nullptr) {
+        if (value_line != 0) abort();
+        lines.ended = true;
+        return;
+    }
+    if (value_line < key_line || value_line > lines.newlines + 1) abort();
+    lines.last = value_line;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -34,7 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fclose(out);
 
     ConfigManager store;
-    if (!store.readFile(scratch())) abort();
+    Lines lines;
+    for (size_t i = 0; i < size && data[i] != 0; i++) lines.newlines += data[i] == '\n';
+    if (!store.readFile(scratch(), visit, &lines)) abort();
     int count = store.count();
     int text_size = 0;
     for (ConfigManager::Entry* e = store.head(); e != nullptr; e = e->m_next.load()) {

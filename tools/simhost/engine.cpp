@@ -56,6 +56,7 @@ void CVarRegister(cvar_t* cvar) {
     // Metamod registers a copy; the plugin's own struct is never written.
     if (!cvar || !cvar->name) return;
     if (!g_host->m_cvars.count(cvar->name)) g_host->setCvar(cvar->name, cvar->string ? cvar->string : "");
+    g_host->m_cvars[cvar->name].flags = cvar->flags;
 }
 float CVarGetFloat(const char* name) {
     auto it = g_host->m_cvars.find(name ? name : "");
@@ -69,11 +70,11 @@ void CVarSetFloat(const char* name, float value) {
     auto timed = hostCall("(host) CVarSetFloat");
     char text[64];
     snprintf(text, sizeof(text), "%g", value);
-    if (name) g_host->setCvar(name, text);
+    if (name) g_host->changeCvar(name, text);
 }
 void CVarSetString(const char* name, const char* value) {
     auto timed = hostCall("(host) CVarSetString");
-    if (name) g_host->setCvar(name, value ? value : "");
+    if (name) g_host->changeCvar(name, value ? value : "");
 }
 
 void AlertMessage(ALERT_TYPE type, char* fmt, ...) {

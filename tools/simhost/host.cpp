@@ -179,6 +179,16 @@ void SimHost::setCvar(const std::string& name, const std::string& value) {
     c.number = float(atof(value.c_str()));
 }
 
+void SimHost::changeCvar(const std::string& name, const std::string& value) {
+    Cvar& c = m_cvars[name];
+    bool announced = (c.flags & FCVAR_SERVER) && !(c.flags & FCVAR_UNLOGGED) && c.value != value;
+    setCvar(name, value);
+    if (!announced) return;
+    const std::string shown = (c.flags & FCVAR_PROTECTED) ? "***PROTECTED***" : value;
+    log("Server cvar \"" + name + "\" = \"" + shown + "\"");
+    print("simhost: to players: \"" + name + "\" changed to \"" + shown + "\"\n");
+}
+
 char* SimHost::infoBuffer(int client) {
     if (client < 0 || client >= int(m_info.size())) return m_info[0].data();
     return m_info[size_t(client)].data();
@@ -556,7 +566,7 @@ void SimHost::command(const std::string& line) {
     auto cvar = m_cvars.find(name);
     if (cvar != m_cvars.end()) {
         if (words.size() > 1)
-            setCvar(name, words[1]);
+            changeCvar(name, words[1]);
         else
             print("\"" + name + "\" is \"" + cvar->second.value + "\"\n");
         return;

@@ -80,6 +80,10 @@ public:
     globalvars_t* globals() { return &m_globals; }
     std::string cvarString(const std::string& name) const;
     void setCvar(const std::string& name, const std::string& value);
+    // A change made while the server runs (the engine's CVarSet calls, the console). As the
+    // engine: a server variable without FCVAR_UNLOGGED that takes a new value is logged and
+    // printed on every player's console ("simhost: to players: ..." here).
+    void changeCvar(const std::string& name, const std::string& value);
     int registerUserMessage(const char* name, int size);  // through the plugin's hooks
     int userMessageId(const char* name) const;            // Metamod's GetUserMsgID
     const SimOptions& options() const { return m_options; }
@@ -120,6 +124,7 @@ public:
     struct Cvar {
         std::string value;
         float number = 0.0f;
+        int flags = 0;  // FCVAR_*, from the registration
     };
     std::map<std::string, Cvar> m_cvars;
     std::map<std::string, void (*)()> m_commands;
