@@ -12,6 +12,7 @@
 #include <new>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,6 +30,14 @@ constexpr int READY_FAILED = -1;
 constexpr int READY_TIMEOUT = 0;
 constexpr int READY_OK = 1;
 
+// The Thread this thread runs, for the wake descriptor its waits also watch; null on threads
+// not started here (the host's main thread).
+thread_local const Thread* t_current = nullptr;
+
+int currentWake() {
+    return t_current != nullptr ? static_cast<int>(t_current->m_wake) : -1;
+}
+
 // The record is copied rather than cast so that the system's type never aliases ours.
 sockaddr_in toSystem(const InetAddress& address) {
     sockaddr_in native;
@@ -42,16 +51,19 @@ void fromSystem(const sockaddr_in& native, InetAddress* address) {
 }
 
 // poll() rather than select(): an FD_SET of a descriptor at or above FD_SETSIZE writes out of
-// bounds, and a game server can hold more than 1024 descriptors.
+// bounds, and a game server can hold more than 1024 descriptors. The current thread's wake
+// descriptor (it stays readable once woken) ends the wait as a time-out; fd < 0 waits on it alone.
 int waitReady(int fd, short events, int timeout_ms) {
     if (timeout_ms < 0) return READY_OK;  // the system call blocks instead
     int64_t deadline = monotonicMillis() + timeout_ms;
     int remaining = timeout_ms;
+    int wake = currentWake();
     for (;;) {
-        pollfd entry{fd, events, 0};
-        int n = poll(&entry, 1, remaining);
-        if (n > 0) return (entry.revents & POLLNVAL) ? READY_FAILED : READY_OK;
-        if (n == 0) return READY_TIMEOUT;
+        pollfd entries[2] = {{fd, events, 0}, {wake, POLLIN, 0}};  // poll skips a negative fd
+        int n = poll(entries, 2, remaining);
+        if (n > 0 && entries[0].revents != 0)
+            return (entries[0].revents & POLLNVAL) ? READY_FAILED : READY_OK;
+        if (n >= 0) return READY_TIMEOUT;  // the time-out, or the wake
         if (errno != EINTR) return READY_FAILED;
         int64_t left = deadline - monotonicMillis();
         remaining = left > 0 ? static_cast<int>(left) : 0;
@@ -107,6 +119,7 @@ bool acceptErrorIsExhaustion(int error) {
 
 void* threadMain(void* argument) {
     Thread* thread = static_cast<Thread*>(argument);
+    t_current = thread;
     void* result = thread->m_function(thread->m_argument);
     thread->m_finished.store(true, std::memory_order_release);
     return result;
@@ -128,6 +141,12 @@ size_t usableStackSize(size_t requested) {
     size_t page_size = page > 0 ? static_cast<size_t>(page) : 4096;
     size_t size = requested < static_cast<size_t>(PTHREAD_STACK_MIN) ? PTHREAD_STACK_MIN : requested;
     return (size + page_size - 1) / page_size * page_size;
+}
+
+void closeWake(Thread* thread) {
+    if (thread->m_wake < 0) return;
+    close(static_cast<int>(thread->m_wake));
+    thread->m_wake = -1;
 }
 
 }  // namespace
@@ -270,6 +289,8 @@ bool Thread::start() {
     if (!m_function) return false;
     m_finished.store(false, std::memory_order_relaxed);
     m_running.store(true, std::memory_order_relaxed);  // before the thread's first test of it
+    // Never read: once written it stays readable until the join closes it.
+    if (m_wakeable) m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 
     pthread_attr_t attributes;
     pthread_attr_t* used = nullptr;
@@ -283,6 +304,7 @@ bool Thread::start() {
     if (used) pthread_attr_destroy(used);
     if (error != 0) {
         m_running.store(false, std::memory_order_relaxed);
+        closeWake(this);
         return false;
     }
     m_handle = 0;
@@ -292,14 +314,19 @@ bool Thread::start() {
 }
 
 void Thread::stop() {
-    if (!m_joinable) {
-        m_running.store(false, std::memory_order_relaxed);
-        return;
-    }
     m_running.store(false, std::memory_order_relaxed);
-    // The pause lets a worker leave its current wait before the join; a finished one needs none.
-    if (!m_finished.load(std::memory_order_acquire)) sleep(100);
+    if (!m_joinable) return;
+    if (!m_finished.load(std::memory_order_acquire)) wake();
     join();
+}
+
+void Thread::wake() {
+    if (m_wake < 0) return;
+    uint64_t one = 1;
+    ssize_t written;
+    do {
+        written = write(static_cast<int>(m_wake), &one, sizeof(one));
+    } while (written < 0 && errno == EINTR);
 }
 
 void Thread::join() {
@@ -307,10 +334,15 @@ void Thread::join() {
     pthread_join(nativeThread(*this), nullptr);
     m_joinable = false;
     m_running.store(false, std::memory_order_relaxed);
+    closeWake(this);
 }
 
 void Thread::sleep(int ms) {
     if (ms <= 0) return;
+    if (currentWake() >= 0) {
+        waitReady(-1, 0, ms);
+        return;
+    }
     timespec left{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
