@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 constexpr int INET_ADDRESS_LENGTH = 16;         // size of the IPv4 socket address record
 constexpr uint16_t INET_FAMILY = 2;             // AF_INET on both platforms
@@ -82,6 +83,12 @@ public:
     // -1 closed or failed wait; 0 time-out; else the system result (bytes, maybe fewer, or -1).
     // A peer that has gone away gives -1, never a signal.
     int send(const char* data, int length, int timeout_ms);
+    // Sends up to length bytes of file from offset straight from the file, without reading them
+    // into this process (Linux: sendfile); the file's own position is neither used nor moved.
+    // Results as send, the time-out bounding the whole call; -2 where the system has no such
+    // call (Windows: the caller reads and sends). On a thread started here a peer that has gone
+    // away gives -1, never a signal.
+    int sendFromFile(FILE* file, int64_t offset, int length, int timeout_ms);
     bool valid() const { return m_fd >= 0; }
     void shutdownBoth();  // ends both directions so a thread blocked on the socket wakes; keeps it open
     void stop();          // closes the descriptor if open

@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -120,6 +121,12 @@ bool acceptErrorIsExhaustion(int error) {
 void* threadMain(void* argument) {
     Thread* thread = static_cast<Thread*>(argument);
     t_current = thread;
+    // sendfile has no MSG_NOSIGNAL: a SIGPIPE it raises stays pending on this thread, harmless,
+    // whatever the host does with the signal.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     void* result = thread->m_function(thread->m_argument);
     thread->m_finished.store(true, std::memory_order_release);
     return result;
@@ -270,6 +277,25 @@ int StreamSocket::send(const char* data, int length, int timeout_ms) {
     ssize_t n;
     do {
         n = ::send(m_fd, data, static_cast<size_t>(length), flags);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    return static_cast<int>(n);
+}
+
+int StreamSocket::sendFromFile(FILE* file, int64_t offset, int length, int timeout_ms) {
+    if (m_fd < 0 || !file || offset < 0 || length < 0) return -1;
+    int ready = waitReady(m_fd, POLLOUT, timeout_ms);
+    if (ready != READY_OK) return ready == READY_TIMEOUT ? 0 : -1;
+    // sendfile has no MSG_DONTWAIT: the send time-out keeps a peer that stops reading from
+    // holding it longer (it then returns what it sent, or EAGAIN).
+    if (timeout_ms >= 0) {
+        timeval wait{timeout_ms / 1000, static_cast<long>(timeout_ms % 1000) * 1000};
+        setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof(wait));
+    }
+    off_t position = static_cast<off_t>(offset);
+    ssize_t n;
+    do {
+        n = sendfile(m_fd, fileno(file), &position, static_cast<size_t>(length));
     } while (n < 0 && errno == EINTR);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
     return static_cast<int>(n);

@@ -253,6 +253,9 @@ int StreamSocket::send(const char* data, int length, int timeout_ms) {
     return n;
 }
 
+// TransmitFile serves two transfers at once on a workstation Windows: reads and sends it is.
+int StreamSocket::sendFromFile(FILE*, int64_t, int, int) { return -2; }
+
 void StreamSocket::shutdownBoth() {
     if (m_fd >= 0) shutdown(toSocket(m_fd), SD_BOTH);
 }

@@ -115,22 +115,27 @@ struct Response {
 };
 
 // Sends exactly the announced length: a file that grows meanwhile (a demo being recorded) must
-// not spill into the next response, and one that shrinks cannot keep the promise at all.
+// not spill into the next response, and one that shrinks cannot keep the promise at all (the
+// response then fails: the client would wait for the rest). The header rides with the first
+// block read; the rest goes straight from the file where the system can, else block by block.
 bool sendRaw(StreamSocket* connection, FILE* file, int length, const char* type) {
     Response response("200 OK", length, type);
-    char* block = response.room();
-    bool first = true;
-    int left = length;
-    do {
-        size_t want = left < RAW_READ_SIZE ? size_t(left) : size_t(RAW_READ_SIZE);
-        size_t got = want ? fread(block, 1, want, file) : 0;
-        if (got == 0 && want) return false;  // ended early: the client would wait for the rest
-        bool sent = first ? response.send(connection, int(got)) : sendAll(connection, block, int(got));
-        if (!sent) return false;
-        first = false;
-        block = response.m_data;  // later blocks need no room for the header
-        left -= int(got);
-    } while (left > 0);
+    int first = length < RAW_READ_SIZE ? length : RAW_READ_SIZE;
+    if (first > 0 && fread(response.room(), 1, size_t(first), file) != size_t(first)) return false;
+    if (!response.send(connection, first)) return false;
+    int offset = first;
+    while (offset < length) {
+        int sent = connection->sendFromFile(file, offset, length - offset, WEB_TIMEOUT_MS);
+        if (sent == -2) break;       // no such call here: the file position is still at offset
+        if (sent <= 0) return false;  // a time-out, a failure, or the file ended early
+        offset += sent;
+    }
+    while (offset < length) {
+        int want = length - offset < RAW_READ_SIZE ? length - offset : RAW_READ_SIZE;
+        if (fread(response.m_data, 1, size_t(want), file) != size_t(want)) return false;
+        if (!sendAll(connection, response.m_data, want)) return false;
+        offset += want;
+    }
     return true;
 }
 

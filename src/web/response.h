@@ -1,5 +1,6 @@
 // Answering one request with one file of the plugin folder: the fixed header, the MIME table,
-// raw files streamed in 2048-byte reads, the start page filled from the configuration store.
+// raw files sent straight from the file after a first 2048-byte read (in 2048-byte reads where
+// the system cannot), the start page filled from the configuration store.
 #pragma once
 
 #include <cstdint>
