@@ -263,30 +263,38 @@ int StreamSocket::accept(StreamSocket** out, InetAddress* peer, int timeout_ms) 
 
 int StreamSocket::receive(char* buffer, int length, int timeout_ms) {
     if (m_fd < 0 || !buffer || length <= 0) return -1;
-    int ready = waitReady(m_fd, POLLIN, timeout_ms);
-    if (ready != READY_OK) return ready == READY_TIMEOUT ? 0 : -1;
-    ssize_t n;
-    do {
-        n = recv(m_fd, buffer, static_cast<size_t>(length), readFlags(timeout_ms));
-    } while (n < 0 && errno == EINTR);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-    return static_cast<int>(n);
+    // Read first, waited for only when nothing is there: a kept-alive browser's next request has
+    // often arrived already.
+    for (bool waited = timeout_ms < 0;; waited = true) {
+        ssize_t n;
+        do {
+            n = recv(m_fd, buffer, static_cast<size_t>(length), readFlags(timeout_ms));
+        } while (n < 0 && errno == EINTR);
+        bool empty = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        if (!empty) return static_cast<int>(n);
+        if (waited) return 0;
+        int ready = waitReady(m_fd, POLLIN, timeout_ms);
+        if (ready != READY_OK) return ready == READY_TIMEOUT ? 0 : -1;
+    }
 }
 
 int StreamSocket::send(const char* data, int length, int timeout_ms) {
     if (m_fd < 0 || !data || length < 0) return -1;
-    int ready = waitReady(m_fd, POLLOUT, timeout_ms);
-    if (ready != READY_OK) return ready == READY_TIMEOUT ? 0 : -1;
     // MSG_NOSIGNAL: a peer that has gone away is an error result even if SIGPIPE is not ignored.
     // MSG_DONTWAIT: a peer that stops reading must not hold this thread past its time-out (the
-    // send may then be partial).
+    // send may then be partial). Sent first, waited for only when the buffer is full.
     int flags = MSG_NOSIGNAL | (timeout_ms >= 0 ? MSG_DONTWAIT : 0);
-    ssize_t n;
-    do {
-        n = ::send(m_fd, data, static_cast<size_t>(length), flags);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-    return static_cast<int>(n);
+    for (bool waited = false;; waited = true) {
+        ssize_t n;
+        do {
+            n = ::send(m_fd, data, static_cast<size_t>(length), flags);
+        } while (n < 0 && errno == EINTR);
+        bool full = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        if (!full || timeout_ms < 0) return static_cast<int>(n);
+        if (waited) return 0;
+        int ready = waitReady(m_fd, POLLOUT, timeout_ms);
+        if (ready != READY_OK) return ready == READY_TIMEOUT ? 0 : -1;
+    }
 }
 
 int StreamSocket::sendFromFile(FILE* file, int64_t offset, int length, int timeout_ms) {

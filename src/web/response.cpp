@@ -139,16 +139,13 @@ bool sendRaw(StreamSocket* connection, FILE* file, int length, const char* type)
     return true;
 }
 
+// The rest goes in one send: in 1 KiB sends a start page took a segment and a system call each.
 bool sendFilled(StreamSocket* connection, const char* content, int length, const char* type) {
     Response response("200 OK", length, type);
     int piece = length < FILLED_PIECE_SIZE ? length : FILLED_PIECE_SIZE;
     if (piece > 0) memcpy(response.room(), content, size_t(piece));
     if (!response.send(connection, piece)) return false;
-    for (int sent = piece; sent < length; sent += FILLED_PIECE_SIZE) {
-        piece = length - sent < FILLED_PIECE_SIZE ? length - sent : FILLED_PIECE_SIZE;
-        if (!sendAll(connection, content + sent, piece)) return false;
-    }
-    return true;
+    return piece == length || sendAll(connection, content + piece, length - piece);
 }
 
 }  // namespace
