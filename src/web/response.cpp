@@ -40,6 +40,10 @@ constexpr MimeRow MIME_TABLE[] = {
 constexpr const char* HEADER_FORMAT =
     "HTTP/1.1 %s\nDate: %s\nCache-Control: %s\n"
     "Server: Kovi TV\nContent-Length: %d\nConnection: Keep-Alive\nContent-Type: %s\n\n";
+// The stream's: HTTP/1.1 keeps the connection without saying so, and the server's name serves
+// nobody. The same fields in the same order otherwise.
+constexpr const char* STREAM_HEADER_FORMAT =
+    "HTTP/1.1 %s\nDate: %s\nCache-Control: %s\nContent-Length: %d\nContent-Type: %s\n\n";
 
 constexpr const char* WEEKDAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -101,11 +105,17 @@ struct Response {
     int m_header = 0;  // header bytes at the start of m_data; -1 when it did not fit
 
     Response(const char* status, int length, const char* type,
-             const char* cache_control = CACHE_NEVER) {
+             const char* cache_control = CACHE_NEVER, bool stream = false) {
         char date[DATE_MAX + 1];
         if (!formatHttpDate(wallClockSeconds(), date, sizeof(date))) date[0] = '\0';
-        m_header = formatResponseHeader(m_data, HEADER_MAX + 1, status, date, length, type,
-                                        cache_control);
+        if (stream) {
+            int n = snprintf(m_data, HEADER_MAX + 1, STREAM_HEADER_FORMAT, status, date,
+                             cache_control, length, type);
+            m_header = (n > 0 && n < HEADER_MAX + 1) ? n : -1;
+        } else {
+            m_header = formatResponseHeader(m_data, HEADER_MAX + 1, status, date, length, type,
+                                            cache_control);
+        }
     }
     char* room() { return m_data + (m_header > 0 ? m_header : 0); }
     // Sends the header with `extra` bytes already placed after it.
@@ -202,8 +212,8 @@ bool sendAll(StreamSocket* connection, const char* data, int length) {
 }
 
 bool sendContent(StreamSocket* connection, const char* status, const char* type,
-                 const char* cache_control, const char* data, int length) {
-    Response response(status, length, type, cache_control);
+                 const char* cache_control, const char* data, int length, bool stream) {
+    Response response(status, length, type, cache_control, stream);
     // The start rides with the header; the rest goes straight from the caller's bytes.
     int first = length < RAW_READ_SIZE ? length : RAW_READ_SIZE;
     if (first > 0) memcpy(response.room(), data, size_t(first));
