@@ -69,9 +69,10 @@ fi
 
 work=$(mktemp -d /tmp/kovitv-cache-XXXXXX)
 chmod 755 "$work"
-sim_pid= nginx_pid= sampler_pid=
+sim_pid= nginx_pid= sampler_pid= spectate_pid=
 cleanup() {
     [ -n "$sampler_pid" ] && kill "$sampler_pid" 2>/dev/null
+    [ -n "$spectate_pid" ] && kill "$spectate_pid" 2>/dev/null && wait "$spectate_pid" 2>/dev/null
     [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
     rm -rf "$work"
@@ -140,9 +141,46 @@ if [ "$rss" = 1 ]; then
     sampler_pid=$!
 fi
 
+# The anchor for the viewers' download: one UDP spectator of the same match at the same time.
+if [ -z "$origin" ] && [ -x "$build/spectate" ]; then
+    "$build/spectate" --server "127.0.0.1:$udp_port" --json --duration 100000 \
+        > "$work/spectate.json" 2>/dev/null &
+    spectate_pid=$!
+fi
 node tools/liveload/liveload.mjs --url "$url" --origin "http://127.0.0.1:$tcp_port/live/" \
-    --viewers "$viewers" --seconds "$seconds" --speed "$speed" "${log_args[@]}"
-status=$?
+    --viewers "$viewers" --seconds "$seconds" --speed "$speed" "${log_args[@]}" \
+    | tee "$work/liveload.out"
+status=${PIPESTATUS[0]}
+
+if [ -n "$spectate_pid" ]; then
+    kill "$spectate_pid" 2>/dev/null; wait "$spectate_pid" 2>/dev/null; spectate_pid=
+    # Over the viewers' last S seconds; each datagram also carries 28 bytes of IP and UDP.
+    udp=$(python3 - "$work/spectate.json" "$seconds" "$speed" <<'PY'
+import json, sys
+lines = []
+for line in open(sys.argv[1]):
+    try:
+        o = json.loads(line)
+    except ValueError:
+        continue
+    if o.get("type") == "traffic":
+        lines.append(o)
+span, speed = float(sys.argv[2]), float(sys.argv[3])
+if len(lines) < 2:
+    sys.exit(0)
+last = lines[-1]
+first = next(o for o in lines if o["t"] >= last["t"] - span)
+seconds = (last["t"] - first["t"]) * speed
+if seconds > 0:
+    print("%.0f" % ((last["bytes"] - first["bytes"] + 28 * (last["datagrams"] - first["datagrams"])) / seconds))
+PY
+)
+    viewer=$(sed -n 's/.* B per game second of content, \([0-9]*\) B with headers.*/\1/p' "$work/liveload.out")
+    if [ -n "$udp" ] && [ -n "$viewer" ] && [ "$udp" -gt 0 ]; then
+        echo "cache-load: the UDP spectator of the same match meanwhile: $udp B per game second (IP and UDP included);" \
+             "a viewer with headers $(awk -v v="$viewer" -v u="$udp" 'BEGIN { printf "%.2f", v / u }') times that (goal <= 1.2)"
+    fi
+fi
 
 if [ "$rss" = 1 ]; then
     kill "$sampler_pid" 2>/dev/null; sampler_pid=

@@ -209,6 +209,15 @@ TEST(LiveHttp, CompleteFragmentsAreCachedMissingOnes404AndMalformedNumbers400) {
     FragmentRef kept = g_fragments.get(newest);
     ASSERT_TRUE(kept);
     EXPECT_EQ(body.m_body, std::string(kept->m_body, size_t(kept->m_body_length)));
+    // What caches and browsers use, and nothing more: the header weighs as much as the body.
+    for (const Reply* r : {&start, &body}) {
+        std::string date = r->field("Date");
+        EXPECT_EQ(date.size(), 29u) << r->m_header;
+        EXPECT_EQ(r->m_header, "HTTP/1.1 200 OK\nDate: " + date +
+                                   "\nCache-Control: public, max-age=3600\nContent-Length: " +
+                                   std::to_string(r->m_body.size()) +
+                                   "\nContent-Type: application/octet-stream\n\n");
+    }
 
     // Not complete yet, or never: missing, and never cacheable. The sender may still be
     // completing fragments queued by the match, so "not yet" is far enough ahead.

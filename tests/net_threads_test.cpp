@@ -67,9 +67,117 @@ void* countUnderLock(void* argument) {
     return nullptr;
 }
 
+// A worker that waits once, for far longer than any test runs, in a sleep or on a socket, and
+// records how long the wait lasted and what it gave.
+struct LongWait : Thread {
+    enum Kind { SLEEP, RECEIVE, ACCEPT } kind;
+    DatagramSocket* udp = nullptr;
+    StreamSocket* tcp = nullptr;
+    std::atomic<bool> waiting{false};
+    std::atomic<int64_t> lasted{-1};
+    std::atomic<int> result{99};
+
+    explicit LongWait(Kind k) : kind(k) {
+        m_function = run;
+        m_argument = this;
+    }
+    ~LongWait() { stop(); }
+
+    static constexpr int WAIT_MS = 120000;
+
+    static void* run(void* argument) {
+        LongWait* self = static_cast<LongWait*>(argument);
+        char byte;
+        InetAddress from;
+        DatagramPacket packet{&from, &byte, 0, 1};
+        StreamSocket* accepted = nullptr;
+        self->waiting = true;
+        int64_t began = monotonicMillis();
+        if (self->kind == SLEEP) Thread::sleep(WAIT_MS);
+        if (self->kind == RECEIVE) self->result = self->udp->receive(&packet, WAIT_MS) ? 1 : 0;
+        if (self->kind == ACCEPT) self->result = self->tcp->accept(&accepted, &from, WAIT_MS);
+        self->lasted = monotonicMillis() - began;
+        delete accepted;
+        return nullptr;
+    }
+};
+
 }  // namespace
 
 // --- threads ---------------------------------------------------------------------------------
+
+// A stop that waited for the worker's time-out would hold the game thread at every map change:
+// each wait ends at the stop, and as a time-out (nothing read, nothing accepted).
+TEST(Thread, StopEndsTheWorkersSleepAndSocketWaitsAtOnce) {
+    DatagramSocket udp;
+    StreamSocket tcp;
+    InetAddress any;
+    any.setLoopback(0);
+    ASSERT_EQ(udp.init(&any), 0);
+    ASSERT_EQ(tcp.init(&any), 0);
+    ASSERT_TRUE(tcp.listen(4));
+    for (LongWait::Kind kind : {LongWait::SLEEP, LongWait::RECEIVE, LongWait::ACCEPT}) {
+        LongWait w(kind);
+        w.udp = &udp;
+        w.tcp = &tcp;
+        ASSERT_TRUE(w.start());
+        while (!w.waiting) Thread::sleep(1);
+        Thread::sleep(20);  // into the wait itself
+        w.stop();
+        EXPECT_GE(w.lasted, 0) << "kind " << kind;
+        EXPECT_LT(w.lasted, LongWait::WAIT_MS / 2) << "kind " << kind;
+        if (kind != LongWait::SLEEP) {
+            EXPECT_EQ(w.result, 0) << "kind " << kind;
+        }
+    }
+    udp.stop();
+    tcp.stop();
+}
+
+// The wake lasts until the join: a restarted thread must wait again, not spin through waits
+// that a previous stop ended. The host's own thread is never woken.
+TEST(Thread, AWakeEndsWithItsRunAndSparesTheCallersThread) {
+    LongWait first(LongWait::SLEEP);
+    ASSERT_TRUE(first.start());
+    while (!first.waiting) Thread::sleep(1);
+    first.stop();
+    EXPECT_EQ(first.m_wake, -1);
+
+    struct Timed : Thread {
+        std::atomic<int64_t> slept{-1};
+        static void* run(void* argument) {
+            Timed* self = static_cast<Timed*>(argument);
+            int64_t began = monotonicMillis();
+            Thread::sleep(40);
+            self->slept = monotonicMillis() - began;
+            return nullptr;
+        }
+    } again;
+    again.m_function = Timed::run;
+    again.m_argument = &again;
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_TRUE(again.start());
+        ASSERT_TRUE(waitFinished(again));
+        EXPECT_GE(again.slept, 35) << "run " << run;
+        again.wake();  // finished, not joined: the wake is for this run only
+        again.join();
+    }
+    int64_t began = monotonicMillis();
+    again.wake();  // joined: nothing to wake
+    Thread::sleep(30);
+    EXPECT_GE(monotonicMillis() - began, 25);
+}
+
+// Without a wake the worker's waits run to their time-outs, and the stop still joins it.
+TEST(Thread, AThreadWithoutAWakeIsStillStoppedAndJoined) {
+    Worker w;
+    w.m_wakeable = false;
+    ASSERT_TRUE(w.start());
+    EXPECT_EQ(w.m_wake, -1);
+    w.stop();
+    EXPECT_TRUE(w.leftLoop);
+    EXPECT_FALSE(w.m_joinable);
+}
 
 TEST(Thread, StartRunsTheFunctionWhichSeesTheFlagAlreadySet) {
     Worker w;

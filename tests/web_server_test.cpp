@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <ctime>
 #include <cstring>
 #include <fstream>
@@ -46,6 +47,7 @@ public:
     Client& operator=(const Client&) = delete;
 
     bool connected() const { return m_connected; }
+    int fd() const { return m_fd; }
     bool send(const std::string& bytes) {
         return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
     }
@@ -351,6 +353,46 @@ TEST_F(WebServer, ALargeRawFileArrivesByteForByteWithItsLength) {
     EXPECT_EQ(headerField(header, "Content-Length"), std::to_string(data.size()));
     EXPECT_TRUE(body == data);
     EXPECT_EQ(c.get("/a.gif"), "GIF89a");  // nothing more than the length was sent
+}
+
+// Files go out straight from the disk, where a send has no MSG_NOSIGNAL: peers that leave in
+// the middle, and a stop that shuts the connections down under their sends, must cost those
+// connections only, even with SIGPIPE at its deadly default.
+TEST_F(WebServer, ConcurrentLargeFilesCutShortByPeersOrAStopRaiseNoSignal) {
+    start();
+    std::string data = bytesOf(24 * 1024 * 1024 + 5);  // more than the loopback buffers hold
+    page("huge.jpg", data);
+    struct sigaction deadly {}, kept {};
+    deadly.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &deadly, &kept);
+    char some[4096];
+    for (int i = 0; i < 4; ++i) {
+        Client leaving(port);
+        ASSERT_TRUE(leaving.send("GET /huge.jpg HTTP/1.1\r\n\r\n"));
+        ASSERT_GT(recv(leaving.fd(), some, sizeof(some), 0), 0);
+    }  // closed with most of the file unread
+    Client whole(port);
+    ASSERT_TRUE(whole.send("GET /huge.jpg HTTP/1.1\r\n\r\n"));
+    std::string header, body;
+    ASSERT_TRUE(whole.read(&header, &body));
+    EXPECT_TRUE(body == data);
+    EXPECT_EQ(whole.get("/a.gif"), "GIF89a");
+
+    std::vector<std::unique_ptr<Client>> stalled;
+    for (int i = 0; i < 4; ++i) {
+        stalled.push_back(std::make_unique<Client>(port));
+        ASSERT_TRUE(stalled.back()->send("GET /huge.jpg HTTP/1.1\r\n\r\n"));
+        ASSERT_GT(recv(stalled.back()->fd(), some, sizeof(some), 0), 0);
+    }
+    Thread::sleep(50);  // their visitors fill the buffers and wait in the send
+    g_tcp_thread.stop();
+    for (auto& c : stalled) {
+        ssize_t n;
+        while ((n = recv(c->fd(), some, sizeof(some), 0)) > 0) {
+        }
+        EXPECT_TRUE(n == 0 || errno == ECONNRESET);  // the rest was cut off
+    }
+    sigaction(SIGPIPE, &kept, nullptr);
 }
 
 TEST_F(WebServer, OnlyTheRootIsFilledAndItsQueryIsTheDemo) {

@@ -107,6 +107,22 @@ TEST_F(WebTemplate, BytesOfAnyValueAndZeroBytesPassThrough) {
     EXPECT_EQ(fill("", store, "").size, 0);
 }
 
+// The page is read a block at a time: a placeholder, its backslash escape or the character
+// ending it may straddle any two blocks.
+TEST_F(WebTemplate, PlaceholdersAcrossTheReadersBlocksAreFilledAsAnywhere) {
+    // Values no longer than their names: the output's bound is not what is tested here.
+    const std::string unit = "$width|$a\\-b $abcdef.";
+    const std::string expected_unit = "1024|dash six.";
+    for (size_t shift = 0; shift < unit.size(); ++shift) {
+        std::string page(shift, 'x'), expected(shift, 'x');
+        while (page.size() < 3000) {
+            page += unit;
+            expected += expected_unit;
+        }
+        EXPECT_EQ(filled(page), expected) << "shift " << shift;
+    }
+}
+
 TEST_F(WebTemplate, AValueLongerThanThePageIsStillFilledWhole) {
     store.set("hostname", std::string(300, 'h').c_str());
     EXPECT_EQ(filled("$hostname"), std::string(300, 'h'));

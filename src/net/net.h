@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 constexpr int INET_ADDRESS_LENGTH = 16;         // size of the IPv4 socket address record
 constexpr uint16_t INET_FAMILY = 2;             // AF_INET on both platforms
@@ -86,12 +87,21 @@ public:
     // -1 closed or failed wait; 0 time-out; else the system result (bytes, maybe fewer, or -1).
     // A peer that has gone away gives -1, never a signal.
     int send(const char* data, int length, int timeout_ms);
+    // Sends up to length bytes of file from offset straight from the file, without reading them
+    // into this process (Linux: sendfile); the file's own position is neither used nor moved.
+    // Results as send, the time-out bounding the whole call; -2 where the system has no such
+    // call (Windows: the caller reads and sends). On a thread started here a peer that has gone
+    // away gives -1, never a signal.
+    int sendFromFile(FILE* file, int64_t offset, int length, int timeout_ms);
     bool valid() const { return m_fd >= 0; }
     void shutdownBoth();  // ends both directions so a thread blocked on the socket wakes; keeps it open
     void stop();          // closes the descriptor if open
 };
 
 // A worker thread with a cooperative stop flag. Only the owning thread calls start, stop and join.
+// A stop also wakes the thread: every wait it is in or comes to through this layer (socket waits
+// with a time-out, Thread::sleep) ends at once as a time-out, so the join waits only for the work
+// in hand, never for a time-out to run out.
 class Thread {
 public:
     uintptr_t m_handle = 0;  // the platform thread (pthread_t, or the Win32 thread handle)
@@ -102,18 +112,29 @@ public:
     void* (*m_function)(void*) = nullptr;
     void* m_argument = nullptr;  // by convention the Thread object itself
     size_t m_stack_size = 0;     // 0: the platform default
+    // The wake costs a descriptor while the thread runs (an eventfd; on Windows a loopback
+    // datagram socket). A thread whose waits are all on a socket that the stopper shuts down
+    // can go without. Read at start.
+    bool m_wakeable = true;
+    // The wake descriptor of the current run, -1 when none (not wakeable, or the system refused
+    // one: the waits then last until their time-outs, as bounded as they were).
+    intptr_t m_wake = -1;
 
     bool running() const { return m_running.load(std::memory_order_relaxed); }
     // Runs m_function(m_argument) on a new thread. True when it runs; true at once without a second
     // thread when already running.
     bool start();
-    // Clears the flag and returns when the thread has ended (at once when there is none).
+    // Clears the flag, wakes the thread and returns when it has ended (at once when there is none).
     void stop();
+    // Ends the thread's current and later waits, until it is joined; any thread may call it while
+    // the owner has not joined. The flag is cleared first by whoever wants the thread to end.
+    void wake();
     // True when the thread function has returned and the thread waits to be joined.
     bool finished() const { return m_joinable && m_finished.load(std::memory_order_acquire); }
     // Waits for the thread to end, without clearing the flag first; for a finished thread.
     void join();
-    static void sleep(int ms);  // nothing for ms <= 0
+    // Nothing for ms <= 0. On a thread started here it ends early when the thread is woken.
+    static void sleep(int ms);
 
     // Internal: set by the thread when its function has returned.
     std::atomic<bool> m_finished{false};

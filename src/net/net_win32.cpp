@@ -22,6 +22,12 @@ constexpr int READY_FAILED = -1;
 constexpr int READY_TIMEOUT = 0;
 constexpr int READY_OK = 1;
 
+// The Thread this thread runs, for the wake socket its waits also watch; null on threads not
+// started here (the host's main thread).
+thread_local const Thread* t_current = nullptr;
+
+intptr_t currentWake() { return t_current != nullptr ? t_current->m_wake : -1; }
+
 // Descriptors travel as int above this layer; INVALID_SOCKET becomes -1.
 SOCKET toSocket(int fd) { return static_cast<SOCKET>(static_cast<unsigned int>(fd)); }
 
@@ -37,18 +43,25 @@ void fromSystem(const sockaddr_in& native, InetAddress* address) {
 }
 
 // select() is fine here: a Winsock fd_set is a list of sockets, not a bitmap indexed by them.
+// The current thread's wake socket (readable once woken) ends the wait as a time-out; fd < 0
+// waits on it alone.
 int waitReady(int fd, bool for_write, int timeout_ms) {
     if (timeout_ms < 0) return READY_OK;  // the system call blocks instead
     int64_t deadline = monotonicMillis() + timeout_ms;
     int remaining = timeout_ms;
+    intptr_t wake = currentWake();
     for (;;) {
-        fd_set set;
-        FD_ZERO(&set);
-        FD_SET(toSocket(fd), &set);
+        fd_set reads;
+        fd_set writes;
+        FD_ZERO(&reads);
+        FD_ZERO(&writes);
+        fd_set* watched = for_write ? &writes : &reads;
+        if (fd >= 0) FD_SET(toSocket(fd), watched);
+        if (wake >= 0) FD_SET(static_cast<SOCKET>(wake), &reads);
         timeval wait{remaining / 1000, (remaining % 1000) * 1000};
-        int n = select(0, for_write ? nullptr : &set, for_write ? &set : nullptr, nullptr, &wait);
-        if (n > 0) return READY_OK;
-        if (n == 0) return READY_TIMEOUT;
+        int n = select(0, &reads, &writes, nullptr, &wait);
+        if (n > 0 && fd >= 0 && FD_ISSET(toSocket(fd), watched)) return READY_OK;
+        if (n >= 0) return READY_TIMEOUT;  // the time-out, or the wake
         if (WSAGetLastError() != WSAEINTR) return READY_FAILED;
         int64_t left = deadline - monotonicMillis();
         remaining = left > 0 ? static_cast<int>(left) : 0;
@@ -94,6 +107,7 @@ bool acceptErrorIsExhaustion(int error) { return error == WSAEMFILE || error == 
 
 DWORD WINAPI threadMain(LPVOID argument) {
     Thread* thread = static_cast<Thread*>(argument);
+    t_current = thread;
     thread->m_function(thread->m_argument);
     thread->m_finished.store(true, std::memory_order_release);
     return 0;
@@ -103,6 +117,30 @@ HANDLE nativeMutex(const Mutex& mutex) {
     HANDLE handle;
     memcpy(&handle, mutex.m_mutex, sizeof(handle));
     return handle;
+}
+
+// A datagram socket connected to itself on loopback: a wake is one datagram to it, never read,
+// and being connected it takes datagrams from nobody else. INVALID_SOCKET (as -1) on failure.
+intptr_t openWake() {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) return -1;
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(self);
+    if (bind(s, reinterpret_cast<sockaddr*>(&self), length) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&self), &length) != 0 ||
+        connect(s, reinterpret_cast<sockaddr*>(&self), length) != 0) {
+        closesocket(s);
+        return -1;
+    }
+    return static_cast<intptr_t>(s);
+}
+
+void closeWake(Thread* thread) {
+    if (thread->m_wake < 0) return;
+    closesocket(static_cast<SOCKET>(thread->m_wake));
+    thread->m_wake = -1;
 }
 
 }  // namespace
@@ -227,6 +265,9 @@ int StreamSocket::send(const char* data, int length, int timeout_ms) {
     return n;
 }
 
+// TransmitFile serves two transfers at once on a workstation Windows: reads and sends it is.
+int StreamSocket::sendFromFile(FILE*, int64_t, int, int) { return -2; }
+
 void StreamSocket::shutdownBoth() {
     if (m_fd >= 0) shutdown(toSocket(m_fd), SD_BOTH);
 }
@@ -241,6 +282,7 @@ bool Thread::start() {
     if (!m_function) return false;
     m_finished.store(false, std::memory_order_relaxed);
     m_running.store(true, std::memory_order_relaxed);  // before the thread's first test of it
+    if (m_wakeable) m_wake = openWake();
 
     // Windows 9x wants somewhere to write the id; the size is a reservation, not a commitment.
     DWORD id = 0;
@@ -248,6 +290,7 @@ bool Thread::start() {
     HANDLE handle = CreateThread(nullptr, m_stack_size, threadMain, this, flags, &id);
     if (!handle) {
         m_running.store(false, std::memory_order_relaxed);
+        closeWake(this);
         return false;
     }
     m_handle = reinterpret_cast<uintptr_t>(handle);
@@ -257,14 +300,16 @@ bool Thread::start() {
 }
 
 void Thread::stop() {
-    if (!m_joinable) {
-        m_running.store(false, std::memory_order_relaxed);
-        return;
-    }
     m_running.store(false, std::memory_order_relaxed);
-    // The pause lets a worker leave its current wait before the join; a finished one needs none.
-    if (!m_finished.load(std::memory_order_acquire)) sleep(100);
+    if (!m_joinable) return;
+    if (!m_finished.load(std::memory_order_acquire)) wake();
     join();
+}
+
+void Thread::wake() {
+    if (m_wake < 0) return;
+    char byte = 1;
+    ::send(static_cast<SOCKET>(m_wake), &byte, 1, 0);
 }
 
 void Thread::join() {
@@ -275,10 +320,15 @@ void Thread::join() {
     m_handle = 0;
     m_joinable = false;
     m_running.store(false, std::memory_order_relaxed);
+    closeWake(this);
 }
 
 void Thread::sleep(int ms) {
-    if (ms > 0) Sleep(static_cast<DWORD>(ms));
+    if (ms <= 0) return;
+    if (currentWake() >= 0)
+        waitReady(-1, false, ms);
+    else
+        Sleep(static_cast<DWORD>(ms));
 }
 
 // --- mutex ----------------------------------------------------------------------------------

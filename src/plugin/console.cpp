@@ -79,12 +79,12 @@ void setRecording(const char* word) {
 }
 
 void reload() {
-    // The workers are joined before their sockets close under them. Both are told at once and
-    // the listening socket is shut first, which ends the accept's wait: the two stops then share
-    // one pause, and the game thread is held about 100 ms rather than two pauses and a wait.
+    // The workers are joined before their sockets close under them. Both are told and woken at
+    // once, so the accept thread stops its visitors while the sender ends.
     g_udp_thread.m_running.store(false, std::memory_order_relaxed);
     g_tcp_thread.m_running.store(false, std::memory_order_relaxed);
-    if (g_tcp_socket.valid()) g_tcp_socket.shutdownBoth();
+    g_udp_thread.wake();
+    g_tcp_thread.wake();
     g_udp_thread.stop();
     g_tcp_thread.stop();
     g_tcp_socket.stop();

@@ -36,7 +36,7 @@ bool sendSync(StreamSocket* connection) {
                      newest ? newest->m_number : 0, FRAGMENT_ELEMENTS, delay, map, overview,
                      server, newest ? g_fragments.mapFirstNumber() : 0);
     if (n <= 0 || n >= int(sizeof(json))) return sendStatus(connection, "404 Not Found");
-    return sendContent(connection, "200 OK", TYPE_JSON, CACHE_SYNC, json, n);
+    return sendContent(connection, "200 OK", TYPE_JSON, CACHE_SYNC, json, n, true);
 }
 
 // "/live/N/start" or "/live/N/body" (path after "/live/").
@@ -52,9 +52,9 @@ bool sendFragment(StreamSocket* connection, const char* rest) {
     // Sent from our own reference: the store may evict it meanwhile, the bytes stay.
     if (start)
         return sendContent(connection, "200 OK", TYPE_BINARY, CACHE_FRAGMENT, fragment->m_start,
-                           fragment->m_start_length);
+                           fragment->m_start_length, true);
     return sendContent(connection, "200 OK", TYPE_BINARY, CACHE_FRAGMENT, fragment->m_body,
-                       fragment->m_body_length);
+                       fragment->m_body_length, true);
 }
 
 }  // namespace

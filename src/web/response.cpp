@@ -41,6 +41,10 @@ constexpr MimeRow MIME_TABLE[] = {
 constexpr const char* HEADER_FORMAT =
     "HTTP/1.1 %s\nDate: %s\nCache-Control: %s\n"
     "Server: Kovi TV\nContent-Length: %d\nConnection: Keep-Alive\nContent-Type: %s\n\n";
+// The stream's: HTTP/1.1 keeps the connection without saying so, and the server's name serves
+// nobody. The same fields in the same order otherwise.
+constexpr const char* STREAM_HEADER_FORMAT =
+    "HTTP/1.1 %s\nDate: %s\nCache-Control: %s\nContent-Length: %d\nContent-Type: %s\n\n";
 
 constexpr const char* WEEKDAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -102,11 +106,17 @@ struct Response {
     int m_header = 0;  // header bytes at the start of m_data; -1 when it did not fit
 
     Response(const char* status, int length, const char* type,
-             const char* cache_control = CACHE_NEVER) {
+             const char* cache_control = CACHE_NEVER, bool stream = false) {
         char date[DATE_MAX + 1];
         if (!formatHttpDate(wallClockSeconds(), date, sizeof(date))) date[0] = '\0';
-        m_header = formatResponseHeader(m_data, HEADER_MAX + 1, status, date, length, type,
-                                        cache_control);
+        if (stream) {
+            int n = snprintf(m_data, HEADER_MAX + 1, STREAM_HEADER_FORMAT, status, date,
+                             cache_control, length, type);
+            m_header = (n > 0 && n < HEADER_MAX + 1) ? n : -1;
+        } else {
+            m_header = formatResponseHeader(m_data, HEADER_MAX + 1, status, date, length, type,
+                                            cache_control);
+        }
     }
     char* room() { return m_data + (m_header > 0 ? m_header : 0); }
     // Sends the header with `extra` bytes already placed after it.
@@ -116,35 +126,37 @@ struct Response {
 };
 
 // Sends exactly the announced length: a file that grows meanwhile (a demo being recorded) must
-// not spill into the next response, and one that shrinks cannot keep the promise at all.
+// not spill into the next response, and one that shrinks cannot keep the promise at all (the
+// response then fails: the client would wait for the rest). The header rides with the first
+// block read; the rest goes straight from the file where the system can, else block by block.
 bool sendRaw(StreamSocket* connection, FILE* file, int length, const char* type) {
     Response response("200 OK", length, type);
-    char* block = response.room();
-    bool first = true;
-    int left = length;
-    do {
-        size_t want = left < RAW_READ_SIZE ? size_t(left) : size_t(RAW_READ_SIZE);
-        size_t got = want ? fread(block, 1, want, file) : 0;
-        if (got == 0 && want) return false;  // ended early: the client would wait for the rest
-        bool sent = first ? response.send(connection, int(got)) : sendAll(connection, block, int(got));
-        if (!sent) return false;
-        first = false;
-        block = response.m_data;  // later blocks need no room for the header
-        left -= int(got);
-    } while (left > 0);
+    int first = length < RAW_READ_SIZE ? length : RAW_READ_SIZE;
+    if (first > 0 && fread(response.room(), 1, size_t(first), file) != size_t(first)) return false;
+    if (!response.send(connection, first)) return false;
+    int offset = first;
+    while (offset < length) {
+        int sent = connection->sendFromFile(file, offset, length - offset, WEB_TIMEOUT_MS);
+        if (sent == -2) break;       // no such call here: the file position is still at offset
+        if (sent <= 0) return false;  // a time-out, a failure, or the file ended early
+        offset += sent;
+    }
+    while (offset < length) {
+        int want = length - offset < RAW_READ_SIZE ? length - offset : RAW_READ_SIZE;
+        if (fread(response.m_data, 1, size_t(want), file) != size_t(want)) return false;
+        if (!sendAll(connection, response.m_data, want)) return false;
+        offset += want;
+    }
     return true;
 }
 
+// The rest goes in one send: in 1 KiB sends a start page took a segment and a system call each.
 bool sendFilled(StreamSocket* connection, const char* content, int length, const char* type) {
     Response response("200 OK", length, type);
     int piece = length < FILLED_PIECE_SIZE ? length : FILLED_PIECE_SIZE;
     if (piece > 0) memcpy(response.room(), content, size_t(piece));
     if (!response.send(connection, piece)) return false;
-    for (int sent = piece; sent < length; sent += FILLED_PIECE_SIZE) {
-        piece = length - sent < FILLED_PIECE_SIZE ? length - sent : FILLED_PIECE_SIZE;
-        if (!sendAll(connection, content + sent, piece)) return false;
-    }
-    return true;
+    return piece == length || sendAll(connection, content + piece, length - piece);
 }
 
 }  // namespace
@@ -201,8 +213,8 @@ bool sendAll(StreamSocket* connection, const char* data, int length) {
 }
 
 bool sendContent(StreamSocket* connection, const char* status, const char* type,
-                 const char* cache_control, const char* data, int length) {
-    Response response(status, length, type, cache_control);
+                 const char* cache_control, const char* data, int length, bool stream) {
+    Response response(status, length, type, cache_control, stream);
     // The start rides with the header; the rest goes straight from the caller's bytes.
     int first = length < RAW_READ_SIZE ? length : RAW_READ_SIZE;
     if (first > 0) memcpy(response.room(), data, size_t(first));

@@ -1,5 +1,6 @@
 // Answering one request with one file of the plugin folder: the fixed header, the MIME table,
-// raw files streamed in 2048-byte reads, the start page filled from the configuration store.
+// raw files sent straight from the file after a first 2048-byte read (in 2048-byte reads where
+// the system cannot), the start page filled from the configuration store.
 #pragma once
 
 #include <cstdint>
@@ -36,9 +37,10 @@ bool isServablePath(const char* path);
 bool sendAll(StreamSocket* connection, const char* data, int length);
 
 // Sends one whole response from memory: the header (this status, type and Cache-Control), then
-// data. True when all of it went out.
+// data. True when all of it went out. stream: the stream's shorter header, without Server and
+// Connection (a fragment is a few hundred bytes, and a browser viewer fetches one every 2 s).
 bool sendContent(StreamSocket* connection, const char* status, const char* type,
-                 const char* cache_control, const char* data, int length);
+                 const char* cache_control, const char* data, int length, bool stream = false);
 
 // Answers one request: the file <game>/<dir><path>, as stored when query is null, else filled
 // with the query and the configuration store. A missing, unreadable or folder name gets the 404

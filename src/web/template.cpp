@@ -57,7 +57,40 @@ struct Output {
         if (!full()) m_data[m_size++] = c;
     }
     void put(const char* text, int length) {
-        for (int i = 0; i < length && !full(); ++i) m_data[m_size++] = text[i];
+        int room = m_capacity - m_size;
+        int n = length < room ? length : room;
+        if (n > 0) memcpy(m_data + m_size, text, size_t(n));
+        if (n > 0) m_size += n;
+    }
+};
+
+// The page read a block at a time: getc takes the stream's lock for every character, which was a
+// fifth of a visitor's time on the start page.
+struct Input {
+    explicit Input(FILE* file) : m_file(file) {}
+    FILE* m_file;
+    char m_block[512];
+    int m_at = 0;
+    int m_length = 0;
+
+    int get() {
+        if (m_at == m_length) {
+            m_length = int(fread(m_block, 1, sizeof(m_block), m_file));
+            m_at = 0;
+            if (m_length <= 0) {
+                m_length = 0;
+                return EOF;
+            }
+        }
+        return static_cast<unsigned char>(m_block[m_at++]);
+    }
+    // Moves the text up to the next '$' (or the block's end) that is already read into out.
+    void takeText(Output* out) {
+        const char* from = m_block + m_at;
+        const void* dollar = memchr(from, '$', size_t(m_length - m_at));
+        int n = dollar ? int(static_cast<const char*>(dollar) - from) : m_length - m_at;
+        out->put(from, n);
+        m_at += n;
     }
 };
 
@@ -86,20 +119,22 @@ char* BinFile::loadWithValues(int* size, char* query, ConfigManager* store) {
     }
 
     const char* demo = query ? query : "";
+    Input in(m_file);
     int pending = EOF;  // the character that ended a name, still to be handled as text
     bool at_end = false;
     while (!at_end && !out.full()) {
-        int c = pending != EOF ? pending : getc(m_file);
+        int c = pending != EOF ? pending : in.get();
         pending = EOF;
         if (c == EOF) break;
         if (c != '$') {
             out.put(char(c));
+            in.takeText(&out);
             continue;
         }
         int length = 0;
         while (length < name_max) {
-            int d = getc(m_file);
-            if (d == '\\') d = getc(m_file);  // takes the next character, whatever it is
+            int d = in.get();
+            if (d == '\\') d = in.get();  // takes the next character, whatever it is
             else if (d != EOF && !isNameChar(d)) pending = d;
             if (d == EOF) at_end = true;
             if (d == EOF || pending != EOF) break;

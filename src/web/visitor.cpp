@@ -11,14 +11,14 @@ Visitor::Visitor(StreamSocket* socket, bool has_room) : m_socket(socket), m_hasR
     m_function = VisitorService;
     m_argument = this;
     m_stack_size = VISITOR_STACK_SIZE;
+    // Its waits are all on the connection, which requestStop shuts down; a wake would double
+    // the descriptors every connection costs.
+    m_wakeable = false;
 }
 
 Visitor::~Visitor() {
     if (m_joinable && !done()) requestStop();
-    if (m_done.load(std::memory_order_acquire))
-        join();  // returning already: stop's pause is for threads still in a wait
-    else
-        stop();  // no pause for a thread that has already returned
+    stop();
     if (m_socket) {
         m_socket->stop();
         delete m_socket;

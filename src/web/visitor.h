@@ -16,8 +16,8 @@ class Visitor : public Thread {
 public:
     // Takes the accepted connection; the thread is not started yet.
     Visitor(StreamSocket* socket, bool has_room);
-    // Stops a thread still running (sleep and join), joins a finished one at once, then closes
-    // and deletes the connection.
+    // Stops a thread still running (the connection shut down, then the join), then closes and
+    // deletes the connection.
     ~Visitor();
     Visitor(const Visitor&) = delete;
     Visitor& operator=(const Visitor&) = delete;

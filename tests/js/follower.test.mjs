@@ -27,6 +27,7 @@ class FakeServer {
     newest(now) { return Math.floor(((now - this.began) / 1000) * this.speed * 2 / PER_FRAGMENT); }
     number(n, i) { return this.epoch * 1000 + (n - 1) * PER_FRAGMENT + i; }
     respond(path, now) {
+        if (path === 'sync') this.syncs = (this.syncs ?? 0) + 1;
         if (this.down) return Promise.reject(new TypeError('fetch failed'));
         const newest = this.newest(now);
         const reply = (status, body) => Promise.resolve({
@@ -91,6 +92,18 @@ test('the follower plays every element once, at the pace of a server at real tim
         const behind = server.newest(60000) * PER_FRAGMENT - (body[body.length - 1].seconds - 1000);
         assert.ok(behind < 24, `speed ${speed}: ${behind} elements behind`);
     }
+});
+
+test('a following viewer asks for the sync once a fragment, and once a second while it has none', async () => {
+    const server = new FakeServer(1);
+    const { played } = await run(server, 60000);
+    contiguousSince(played, 0);
+    // 30 fragments in the minute: one sync each, and the first ones before the stream was there.
+    assert.ok(server.syncs >= 28 && server.syncs <= 34, `${server.syncs} syncs in 60 s`);
+
+    const stalled = new FakeServer(1);
+    await run(stalled, 20000, (now) => { stalled.down = now > 5000; });
+    assert.ok(stalled.syncs >= 17, `${stalled.syncs} syncs in 20 s, 15 of them without a server`);
 });
 
 test('after a stall or a server restart the follower starts over near the newest fragment', async () => {

@@ -101,6 +101,7 @@ export class Follower {
         this.timers = [];
         this.dueAt = 0;
         this.noticeUntil = 0;  // a note about a jump stays up until then
+        this.polledNewest = null;  // the newest fragment the previous poll found
     }
 
     start() {
@@ -158,7 +159,18 @@ export class Follower {
             else if (error.status === 404) this.status('No live stream: this server does not offer the broadcast to browsers');
             else this.status(`No live stream: ${error.message}`);
         }
-        this.later(() => this.poll(), POLL_MS);
+        this.later(() => this.poll(), this.pollDelay());
+    }
+
+    // A poll that found just one new fragment while following has the next a fragment's time
+    // away: a sync a second fetched the same answer twice in three, and syncs were most of a
+    // viewer's requests. Found none (early) or several (a server clock running fast): a second.
+    pollDelay() {
+        const newest = this.sync?.fragment, elements = this.sync?.elements;
+        const found = Number.isInteger(newest) && Number.isInteger(this.polledNewest) ? newest - this.polledNewest : 0;
+        this.polledNewest = newest;
+        if (this.next === null || found !== 1 || !Number.isInteger(elements) || elements < 1) return POLL_MS;
+        return Math.max(POLL_MS, elements * ELEMENT_MS);
     }
 
     async pump() {
