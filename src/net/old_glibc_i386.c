@@ -1,9 +1,9 @@
 /* Lets the i386 library (and the i386 simhost) load on glibc 2.17 and newer although they are
  * built against a new one. Linked into those two only, with -Wl,--wrap= for each function below
  * (cmake: kovitv_old_glibc). Three kinds of symbol would otherwise tie us to a new glibc:
- *  - functions that moved from libpthread into libc in 2.34 and got a new version there: we call
- *    their first version, which every glibc since still has (libpthread.so.0 is linked
- *    explicitly: before 2.34 that version lives there);
+ *  - functions that moved from libpthread into libc in 2.34 (pthread_sigmask in 2.32) and got a
+ *    new version there: we call their first version, which every glibc since still has
+ *    (libpthread.so.0 is linked explicitly: before 2.34 that version lives there);
  *  - stat and fstat (and their 64-bit forms), real functions only since 2.33: before, they were
  *    inlines over __xstat and __fxstat;
  *  - what the static C++ runtime takes when it finds it at build time: _dl_find_object (2.35),
@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <link.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/stat.h>
@@ -31,6 +32,7 @@ KOVITV_OLD(pthread_join, "GLIBC_2.0");
 KOVITV_OLD(pthread_attr_setstacksize, "GLIBC_2.1");
 KOVITV_OLD(pthread_once, "GLIBC_2.0");
 KOVITV_OLD(__pthread_key_create, "GLIBC_2.0");
+KOVITV_OLD(pthread_sigmask, "GLIBC_2.0");
 KOVITV_OLD(__xstat, "GLIBC_2.0");
 KOVITV_OLD(__fxstat, "GLIBC_2.0");
 KOVITV_OLD(__xstat64, "GLIBC_2.2");
@@ -41,6 +43,7 @@ int kovitv_old_pthread_join(pthread_t, void**);
 int kovitv_old_pthread_attr_setstacksize(pthread_attr_t*, size_t);
 int kovitv_old_pthread_once(pthread_once_t*, void (*)(void));
 int kovitv_old___pthread_key_create(pthread_key_t*, void (*)(void*));
+int kovitv_old_pthread_sigmask(int, const sigset_t*, sigset_t*);
 int kovitv_old___xstat(int, const char*, struct stat*);
 int kovitv_old___fxstat(int, int, struct stat*);
 int kovitv_old___xstat64(int, const char*, struct stat64*);
@@ -67,6 +70,10 @@ KOVITV_WRAP int __wrap_pthread_once(pthread_once_t* once, void (*run)(void)) {
 
 KOVITV_WRAP int __wrap___pthread_key_create(pthread_key_t* key, void (*destroy)(void*)) {
     return kovitv_old___pthread_key_create(key, destroy);
+}
+
+KOVITV_WRAP int __wrap_pthread_sigmask(int how, const sigset_t* set, sigset_t* old) {
+    return kovitv_old_pthread_sigmask(how, set, old);
 }
 
 /* 3 is _STAT_VER_LINUX on i386: the layouts of <sys/stat.h> (without _FILE_OFFSET_BITS). */
