@@ -43,13 +43,23 @@ now() { date +%s; }
 elapsed() { local s=$(( $(now) - run_start )); printf '%d:%02d' $((s / 60)) $((s % 60)); }
 
 # start NAME DESCRIPTION COMMAND...: runs COMMAND (a function or program) in the background;
-# its status goes to $logs/NAME.status (0 passed, 77 skipped, anything else failed).
+# its status goes to $logs/NAME.status (0 passed, 77 skipped, anything else failed). With
+# after=STEP set, it first waits for that step to end (whatever its result).
 start() {
     local name=$1 text=$2; shift 2
     steps+=("$name")
     echo "$text" >"$logs/$name.text"
-    echo "[$(elapsed)] started: $name ($text)"
+    local wait_for=${after:-}
+    if [ -n "$wait_for" ]; then
+        echo "[$(elapsed)] queued: $name ($text), after $wait_for"
+    else
+        echo "[$(elapsed)] started: $name ($text)"
+    fi
     (
+        if [ -n "$wait_for" ]; then
+            while [ ! -f "$logs/$wait_for.status" ]; do sleep 1; done
+            echo "[$(elapsed)] started: $name"
+        fi
         begin=$(now)
         "$@" >"$logs/$name.log" 2>&1
         status=$?
@@ -85,6 +95,11 @@ skip() {
     echo "1 0" >"$logs/$1.status"
     printf '\n== %s: FAILED, not run: %s\n' "$1" "$3"
 }
+
+# Line tables are all the sanitizers' reports need, and full debug information would cost as much
+# time again; the sanitizer builds are optimised as the sanitizers advise (-O1).
+FLAGS_O2="-O2 -g1 -DNDEBUG"
+FLAGS_O1="-O1 -g1 -DNDEBUG"
 
 build() {  # build DIR [cmake options...] [-- targets...]
     local dir=$1; shift
@@ -138,7 +153,9 @@ if [ "$mode" = quick ]; then
         || { echo "test.sh: cannot install googletest"; exit 1; }
     command -v node >/dev/null || kovitv_install nodejs
     start js "the browser viewer's JavaScript under node's test runner" node_tests
-    if run native "native build (no sanitizers, no benchmarks)" build build/native -DKOVITV_BENCH=OFF; then
+    if run native "native build (no sanitizers, no benchmarks)" \
+        build build/native -DKOVITV_BENCH=OFF "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$FLAGS_O1" \
+        "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$FLAGS_O1"; then
         run unit "the native build's tests" \
             bash -c 'cd build/native && ctest -j2 --output-on-failure --timeout 600'
     else
@@ -215,20 +232,29 @@ start js "the browser viewer's JavaScript under node's test runner" node_tests
 
 asan_ok=0
 run asan-build "native build, AddressSanitizer + UndefinedBehaviorSanitizer" \
-    build build/asan -DKOVITV_SANITIZE=ON -DKOVITV_BENCH=OFF && asan_ok=1
+    build build/asan -DKOVITV_SANITIZE=ON -DKOVITV_BENCH=OFF \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$FLAGS_O1" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$FLAGS_O1" \
+    && asan_ok=1
 if [ "$asan_ok" = 1 ]; then
     start asan-tests "the native tests under ASan/UBSan" asan_chain
     start soak "soak, short form: 1.5 game hours of hostile play under the sanitizers" \
         scripts/soak.sh --short --bin build/asan
     start layers "the rooms of src/ use only the rooms below them, and no circle" \
         scripts/check-layers.py --objects build/asan
+    # The pages, the viewer and the nginx fan-out time what they see: not beside the ASan tests.
+    after=asan-tests start viewers \
+        "the start page and the viewer in Chromium; a thousand viewers through nginx" viewers_chain
 else
-    for s in asan-tests soak layers; do skip "$s" "needs the ASan build" "the ASan build failed"; done
+    for s in asan-tests soak layers viewers; do
+        skip "$s" "needs the ASan build" "the ASan build failed"
+    done
 fi
 
 tsan_ok=0
 run tsan-build "native build, ThreadSanitizer (the tests)" \
-    build build/tsan -DKOVITV_TSAN=ON -DKOVITV_BENCH=OFF -- kovitv_tests && tsan_ok=1
+    build build/tsan -DKOVITV_TSAN=ON -DKOVITV_BENCH=OFF \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$FLAGS_O1" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$FLAGS_O1" \
+    -- kovitv_tests && tsan_ok=1
 if [ "$tsan_ok" = 1 ]; then
     start tsan-tests "the concurrency tests under ThreadSanitizer" bash -c \
         "cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure --timeout 600 -R Concurrent --no-tests=ignore"
@@ -236,12 +262,12 @@ else
     skip tsan-tests "the concurrency tests under ThreadSanitizer" "the TSan build failed"
 fi
 
-# The pages, the viewer and the nginx fan-out time what they see: they wait for the ASan tests,
-# and start once the machine is less busy.
 i386_ok=0
 if [ "$have_i386" = 1 ]; then
     run i386-build "i386 build (the library real servers load)" \
-        build build/i386 -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux.cmake -DKOVITV_BENCH=OFF && i386_ok=1
+        build build/i386 -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux.cmake -DKOVITV_BENCH=OFF \
+        "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$FLAGS_O2" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$FLAGS_O2" \
+        && i386_ok=1
     if [ "$i386_ok" = 1 ]; then
         start i386-tests "i386: exports, glibc 2.17 at most, and every test" i386_checks
         start old-glibc "the i386 plugin on Debian bullseye's glibc 2.31 (unpacked, not installed)" \
@@ -255,7 +281,9 @@ fi
 
 win32_ok=0
 run win32-build "Win32 build (MinGW-w64): the DLL and the Windows simhost" \
-    build build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -- kovitv_mm simhost \
+    build build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$FLAGS_O2" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$FLAGS_O2" \
+    -- kovitv_mm simhost \
     && win32_ok=1
 if [ "$win32_ok" = 1 ] && [ "$asan_ok" = 1 ]; then
     start win32 "the DLL's exports and imports, and a run under wine with a Linux spectator" \
@@ -267,11 +295,6 @@ fi
 run fuzz "fuzzing the request parser and every reader of outside bytes (20 s each)" \
     scripts/fuzz.sh 20
 
-if [ "$asan_ok" = 1 ]; then
-    finish asan-tests
-    start viewers "the start page and the viewer in Chromium; a thousand viewers through nginx" \
-        viewers_chain
-fi
 if [ "$i386_ok" = 1 ] && [ "$win32_ok" = 1 ]; then
     start archive "the install archive: packed, unpacked into a scratch game folder, run" archive
 else

@@ -72,6 +72,7 @@ bool encodeFragmentElement(FragmentBytes& out, const PacketManager& packets, int
 void findOverviewImage(const char* map, char* out, int size) {
     static const char* const EXTENSIONS[] = {"png", "jpg", "gif", "bmp"};
     if (size > 0) out[0] = '\0';
+    ConfigReadScope reading(g_cfg);  // the sender's thread
     const char* dir = g_cfg.getString("dir");
     if (map == nullptr || map[0] == '\0' || strchr(map, '/') || strchr(map, '\\')) return;
     for (const char* extension : EXTENSIONS) {

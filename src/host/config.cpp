@@ -96,7 +96,9 @@ int ConfigManager::getInt(const char* key) const {
 
 const char* ConfigManager::getString(const char* key) const {
     Entry* e = find(key);
-    return e ? e->m_value.load(std::memory_order_acquire) : nullptr;
+    // seq_cst, as the writer's store and its look at m_readers: a reader that began before a
+    // text was replaced is seen by the writer (retire), one that began after reads the new text.
+    return e ? e->m_value.load(std::memory_order_seq_cst) : nullptr;
 }
 
 ConfigManager::Entry* ConfigManager::findOrAppend(const char* key) {
@@ -118,7 +120,7 @@ ConfigManager::Entry* ConfigManager::findOrAppend(const char* key) {
 void ConfigManager::store(Entry* entry, const char* text, int number) {
     char* old = entry->m_value.load(std::memory_order_relaxed);
     if (old) {
-        delete[] entry->m_previous;
+        retire(entry->m_previous);
         entry->m_previous = old;
         m_text_size -= entry->m_length.load(std::memory_order_relaxed) + 1;
     }
@@ -126,8 +128,15 @@ void ConfigManager::store(Entry* entry, const char* text, int number) {
     int length = int(strlen(copy));
     entry->m_length.store(length, std::memory_order_relaxed);
     entry->m_number.store(number, std::memory_order_relaxed);
-    entry->m_value.store(copy, std::memory_order_release);
+    entry->m_value.store(copy, std::memory_order_seq_cst);
     m_text_size += length + 1;
+}
+
+void ConfigManager::retire(char* text) {
+    if (text != nullptr) m_retired.push_back(text);
+    if (m_readers.load(std::memory_order_seq_cst) != 0) return;
+    for (char* retired : m_retired) delete[] retired;
+    m_retired.clear();
 }
 
 void ConfigManager::set(const char* key, const char* text) {
@@ -154,6 +163,9 @@ void ConfigManager::clear() {
         delete e;
         e = next;
     }
+    // Only while no other thread reads (attach, reload with the visitors stopped, unload).
+    for (char* retired : m_retired) delete[] retired;
+    m_retired.clear();
     m_tail = nullptr;
     m_count = 0;
     m_longest_key = 0;

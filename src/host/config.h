@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <vector>
 
 constexpr int CONFIG_KEY_MAX = 63;     // longer keys in the file are cut
 constexpr int CONFIG_VALUE_MAX = 511;  // longer values in the file are cut
@@ -15,7 +16,8 @@ public:
     struct Entry {
         char* m_key = nullptr;
         // A reader may hold the current text while the main thread replaces it: the replaced text
-        // lives on as m_previous until the key changes once more.
+        // lives on as m_previous until the key changes once more, and beyond that while any
+        // read (beginRead to endRead) is still in progress.
         std::atomic<char*> m_value{nullptr};
         char* m_previous = nullptr;
         std::atomic<int> m_length{0};
@@ -33,6 +35,10 @@ public:
     const char* getString(const char* key) const;  // null when absent
     void set(const char* key, const char* text);   // "on"/"off" in any case become "1"/"0"
     void set(const char* key, int n);
+    // Threads other than the main one hold texts only between these (ConfigReadScope): a text
+    // two changes old is freed once no read is in progress, however long a reader was held up.
+    void beginRead() const { m_readers.fetch_add(1, std::memory_order_seq_cst); }
+    void endRead() const { m_readers.fetch_sub(1, std::memory_order_seq_cst); }
     // Told of each pair of the file before it is stored, with the lines (from 1) of its key and
     // its value; and of a key at the end without a value (value null, value_line 0).
     using Visit = void (*)(const char* key, const char* value, int key_line, int value_line,
@@ -50,12 +56,27 @@ public:
 private:
     Entry* findOrAppend(const char* key);
     void store(Entry* entry, const char* text, int number);
+    void retire(char* text);  // frees it, or keeps it while a read is in progress
 
     std::atomic<Entry*> m_head{nullptr};
     Entry* m_tail = nullptr;
     int m_count = 0;
     int m_longest_key = 0;  // greatest key length ever added; sizes page expansion
     int m_text_size = 0;    // sum of (value length + 1) over all entries
+    mutable std::atomic<int> m_readers{0};
+    std::vector<char*> m_retired;  // texts out of every entry, kept for a read in progress
+};
+
+// A read of the store's texts on a thread other than the main one, for as long as it lasts.
+class ConfigReadScope {
+public:
+    explicit ConfigReadScope(const ConfigManager& store) : m_store(store) { store.beginRead(); }
+    ~ConfigReadScope() { m_store.endRead(); }
+    ConfigReadScope(const ConfigReadScope&) = delete;
+    ConfigReadScope& operator=(const ConfigReadScope&) = delete;
+
+private:
+    const ConfigManager& m_store;
 };
 
 // A whole-file reader over a stream the caller opened ("rb"); closes it on destruction.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "host/config.h"
 #include "web/demos.h"
 #include "web/live.h"
 #include "web/request.h"
@@ -39,6 +40,7 @@ void* VisitorService(void* argument) {
         char* query;
         if (getRequestedFile(self->m_socket, &path, &query, buffer, sizeof(buffer), &carry) != 0)
             break;  // silent, closed, refused or malformed: no answer
+        ConfigReadScope reading(g_cfg);  // the answer may hold the configuration's texts
         if (isLivePath(path)) {
             if (!sendLive(self->m_socket, path)) break;
             continue;
