@@ -261,6 +261,9 @@ if [ "$tsan_ok" = 1 ]; then
 else
     skip tsan-tests "the concurrency tests under ThreadSanitizer" "the TSan build failed"
 fi
+# A fuzzer runs on one core: beside the builds that follow, not after them.
+start fuzz "fuzzing the request parser and every reader of outside bytes (20 s each)" \
+    scripts/fuzz.sh 20
 
 i386_ok=0
 if [ "$have_i386" = 1 ]; then
@@ -291,9 +294,6 @@ if [ "$win32_ok" = 1 ] && [ "$asan_ok" = 1 ]; then
 elif [ "$win32_ok" = 1 ]; then
     skip win32 "the DLL under wine" "the ASan build (its spectate) failed"
 fi
-
-run fuzz "fuzzing the request parser and every reader of outside bytes (20 s each)" \
-    scripts/fuzz.sh 20
 
 if [ "$i386_ok" = 1 ] && [ "$win32_ok" = 1 ]; then
     start archive "the install archive: packed, unpacked into a scratch game folder, run" archive
