@@ -18,20 +18,9 @@ if ! command -v chromium >/dev/null; then
         || { echo "browser-check: cannot install chromium"; exit 1; }
 fi
 
-game=$(mktemp -d /tmp/kovitv-browser-XXXXXX)
+kovitv_scratch_game browser
 profile="$game/chromium-profile"
-sim_pid=
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$game"
-}
-trap cleanup EXIT
-
-tcp_port=$(kovitv_free_port tcp)
-udp_port=$(kovitv_free_port udp)
-mkdir -p "$game/addons" "$artefacts"
-cp -r dist/addons/kovitv "$game/addons/"
-printf '\nudp_port %s\n' "$udp_port" >> "$game/addons/kovitv/config.ini"
+mkdir -p "$artefacts"
 
 "$build/simhost" --game "$game" --cvar "net_address=127.0.0.1:$tcp_port" --cvar "hostname=Browser Check Arena" \
     --no-stdin --duration 120 > "$game/simhost.log" 2>&1 &

@@ -62,18 +62,7 @@ echo "$out"
 grep -q "^glibc $version\$" <<<"$out" || fail "loadcheck did not run on glibc $version"
 
 # --- a short match in simhost under the same glibc ----------------------------------------------
-game=$(mktemp -d /tmp/kovitv-oldglibc-XXXXXX)
-sim_pid=
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$game"
-}
-trap cleanup EXIT
-tcp_port=$(kovitv_free_port tcp)
-udp_port=$(kovitv_free_port udp)
-mkdir -p "$game/addons"
-cp -r dist/addons/kovitv "$game/addons/"
-printf '\nudp_port %s\n' "$udp_port" >> "$game/addons/kovitv/config.ini"
+kovitv_scratch_game oldglibc
 # 80 game seconds at 10 times real time: the 30 s delay passes in 3 s.
 "$loader" --library-path "$libs" "$build/simhost" --plugin "$build/kovitv_mm_i386.so" --game "$game" \
     --cvar "net_address=127.0.0.1:$tcp_port" --players 10 --speed 10 --duration 80 --no-stdin \

@@ -195,6 +195,25 @@ kovitv_http_get() {
     python3 -c "import sys, urllib.request; sys.stdout.write(urllib.request.urlopen(sys.argv[1], timeout=2).read().decode('utf-8', 'replace'))" "$1" 2>/dev/null
 }
 
+# kovitv_scratch_game KIND: a scratch game folder ($game, under /tmp) holding a copy of the
+# default plugin folder whose config.ini takes a free UDP port ($udp_port), and a free TCP port
+# for the web server ($tcp_port). On exit the simhost in $sim_pid, if any, is stopped and the
+# folder removed.
+kovitv_scratch_game() {
+    game=$(mktemp -d "/tmp/kovitv-$1-XXXXXX")
+    sim_pid=
+    trap kovitv_scratch_cleanup EXIT
+    tcp_port=$(kovitv_free_port tcp)
+    udp_port=$(kovitv_free_port udp)
+    mkdir -p "$game/addons"
+    cp -r dist/addons/kovitv "$game/addons/"
+    printf '\nudp_port %s\n' "$udp_port" >> "$game/addons/kovitv/config.ini"
+}
+kovitv_scratch_cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    rm -rf "$game"
+}
+
 # kovitv_record_match BUILD SECONDS GAME: plays a scripted 32-player match of SECONDS game
 # seconds in BUILD's simhost with the default plugin folder copied into the game folder GAME,
 # recording a demo, and prints the demo's path (status 1 when none was recorded).

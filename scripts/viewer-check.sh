@@ -32,19 +32,9 @@ if [ ! -f tests/browser/node_modules/puppeteer-core/package.json ] ||
         || { echo "viewer-check: npm ci failed in tests/browser"; exit 1; }
 fi
 
-game=$(mktemp -d /tmp/kovitv-viewer-XXXXXX)
-sim_pid=
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$game"
-}
-trap cleanup EXIT
-
-tcp_port=$(kovitv_free_port tcp)
-udp_port=$(kovitv_free_port udp)
-mkdir -p "$game/addons" "$artefacts"
-cp -r dist/addons/kovitv "$game/addons/"
-printf '\nudp_port %s\nrecord_demos on\n' "$udp_port" >> "$game/addons/kovitv/config.ini"
+kovitv_scratch_game viewer
+mkdir -p "$artefacts"
+printf 'record_demos on\n' >> "$game/addons/kovitv/config.ini"
 delay=$(sed -n 's/^delay \([0-9]*\).*/\1/p' "$game/addons/kovitv/config.ini" | tail -1)
 
 started=$(date +%s%3N)

@@ -34,18 +34,7 @@ if ! kovitv_need_wine; then
     exit 77
 fi
 
-game=$(mktemp -d /tmp/kovitv-wine-XXXXXX)
-sim_pid=
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$game"
-}
-trap cleanup EXIT
-tcp_port=$(kovitv_free_port tcp)
-udp_port=$(kovitv_free_port udp)
-mkdir -p "$game/addons"
-cp -r dist/addons/kovitv "$game/addons/"
-printf '\nudp_port %s\n' "$udp_port" >> "$game/addons/kovitv/config.ini"
+kovitv_scratch_game wine
 export WINEPREFIX=${WINEPREFIX:-$PWD/build/wineprefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # 120 game seconds at 10 times real time: the 30 s delay passes in 3 s; the console commands
 # come after the spectator has had its stream.
