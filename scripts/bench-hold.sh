@@ -2,9 +2,10 @@
 # How long the game's main thread is held inside the plugin at a map change, at `kovitv reload`
 # and at shutdown, the moments the plugin stops and starts its threads. simhost --hook-times
 # plays a 10-player match on a map cycle with demos recorded while spectate clients and web
-# visitors (kept-alive connections, idle or polling the stream) are served; it prints the longest
-# of each beside the goal and, as the anchor, what the machine alone added in the same run (the
-# longest call around nothing, and the p99.9 of a fixed piece of arithmetic).
+# visitors (kept-alive connections, idle or polling the stream, and requests held for the next
+# fragment) are served; it prints the longest of each beside the goal and, as the anchor, what
+# the machine alone added in the same run (the longest call around nothing, and the p99.9 of a
+# fixed piece of arithmetic).
 #
 #   scripts/bench-hold.sh [--build DIR] [--maps N] [--reloads N] [--visitors N] [--help]
 # Exit status: 0 every figure met its goal, 1 one did not, 2 bad usage, 3 no build or no run.
@@ -72,12 +73,29 @@ for _ in 1 2 3; do
         --duration $(( game_seconds / speed + 5 )) > /dev/null 2>&1 &
     pids+=("$!")
 done
-# Visitors: each keeps one connection, half of them polling the stream's sync, half idle until
-# the server closes them; after a close they connect again.
+# Visitors: a third keep one connection polling the stream's sync, a third keep one idle until
+# the server closes it (after a close they connect again), a third ask for the fragment after
+# the newest, which the server holds until it is out, as browser viewers do.
 python3 - "$tcp" "$visitors" $(( game_seconds / speed + 5 )) > /dev/null 2>&1 <<'PY' &
-import socket, sys, threading, time
+import re, socket, sys, threading, time
 port, count, seconds = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
 end = time.time() + seconds
+def answer(path):
+    with socket.create_connection(("127.0.0.1", port), timeout=15) as s:
+        s.sendall(b"GET " + path + b" HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+        data = b""
+        while True:
+            chunk = s.recv(65536)
+            if not chunk: return data
+            data += chunk
+def holder():
+    while time.time() < end:
+        try:
+            m = re.search(rb'"fragment":(\d+)', answer(b"/live/sync"))
+            if m: answer(b"/live/%d/body" % (int(m.group(1)) + 1))
+            else: time.sleep(0.2)
+        except OSError:
+            time.sleep(0.1)
 def visitor(polling):
     while time.time() < end:
         try:
@@ -89,7 +107,8 @@ def visitor(polling):
                 time.sleep(0.2)
         except OSError:
             time.sleep(0.1)
-threads = [threading.Thread(target=visitor, args=(i % 2 == 0,), daemon=True) for i in range(count)]
+threads = [threading.Thread(target=holder, daemon=True) if i % 3 == 2 else
+           threading.Thread(target=visitor, args=(i % 3 == 0,), daemon=True) for i in range(count)]
 for t in threads: t.start()
 time.sleep(max(0, end - time.time()))
 PY

@@ -176,9 +176,12 @@ if seconds > 0:
 PY
 )
     viewer=$(sed -n 's/.* B per game second of content, \([0-9]*\) B with headers.*/\1/p' "$work/liveload.out")
-    if [ -n "$udp" ] && [ -n "$viewer" ] && [ "$udp" -gt 0 ]; then
+    following=$(sed -n 's/.*following, after the join: \([0-9]*\) B per game second.*/\1/p' "$work/liveload.out")
+    if [ -n "$udp" ] && [ -n "$viewer" ] && [ -n "$following" ] && [ "$udp" -gt 0 ]; then
+        ratio() { awk -v v="$1" -v u="$udp" 'BEGIN { printf "%.2f", v / u }'; }
         echo "cache-load: the UDP spectator of the same match meanwhile: $udp B per game second (IP and UDP included);" \
-             "a viewer with headers $(awk -v v="$viewer" -v u="$udp" 'BEGIN { printf "%.2f", v / u }') times that (goal <= 1.2)"
+             "a viewer with headers $(ratio "$following") times that while following (goal <= 1.2)," \
+             "$(ratio "$viewer") with its join"
     fi
 fi
 

@@ -347,6 +347,18 @@ class Load:
                     self.counters.add("bodies missed")
                     break
                 nxt += 1
+            # As fragments.js follows a server that holds: the next one, answered once it is out.
+            if nxt == newest + 1 and rng.random() < 0.5 and not self.stop.is_set():
+                r = self.request(f"GET /live/{nxt}/body HTTP/1.1\r\nHost: soak\r\nConnection: close\r\n\r\n".encode(),
+                                 timeout=15.0)
+                if r and r[0] == 200:
+                    self.check_elements(r[2], f"{nxt}/body", False)
+                    self.counters.add("held bodies")
+                    nxt += 1
+                elif r and r[0] == 404:
+                    self.counters.add("holds ran out")
+                else:
+                    self.counters.add("bodies missed")
 
     # Clients that mean harm: garbage, slowloris, huge lines, traversal, silence.
     def hostile(self, rng):

@@ -150,7 +150,7 @@ int heldFootprint(const FragmentStore& store) {
     return bytes;
 }
 
-TEST_F(Fragments, TheCurrentMapIsKeptBackToItsStartAndEarlierMapsOnlyInTheNewestThirty) {
+TEST_F(Fragments, TheCurrentMapIsKeptBackToItsStartAndEarlierMapsOnlyInTheNewestMinute) {
     EXPECT_EQ(m_store.mapFirstNumber(), 0);
     send(FRAGMENT_ELEMENTS * 100 + 1);
     EXPECT_EQ(m_store.newestNumber(), 100);
@@ -166,7 +166,7 @@ TEST_F(Fragments, TheCurrentMapIsKeptBackToItsStartAndEarlierMapsOnlyInTheNewest
     EXPECT_EQ(m_store.mapFirstNumber(), 101);
     EXPECT_TRUE(m_store.get(101)->m_map_start);
     EXPECT_FALSE(m_store.get(102)->m_map_start);
-    EXPECT_EQ(m_store.held(), FRAGMENTS_KEPT);  // the old map's last 20 and the new map's 10
+    EXPECT_EQ(m_store.held(), FRAGMENTS_KEPT);  // the newest minute: the old map's last 2, the new map's 10
     EXPECT_FALSE(m_store.get(110 - FRAGMENTS_KEPT));
     EXPECT_TRUE(m_store.get(110 - FRAGMENTS_KEPT + 1));
     send(FRAGMENT_ELEMENTS * 40, "de_other");

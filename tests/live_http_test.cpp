@@ -20,10 +20,12 @@
 
 #include "broadcast/fragments.h"
 #include "game.h"
+#include "host/config.h"
 #include "match.h"
 #include "net/net.h"
 #include "test_host.h"
 #include "web/applet_server.h"
+#include "web/live.h"
 
 namespace {
 
@@ -163,11 +165,12 @@ TEST(LiveHttp, SyncNamesTheNewestFragmentTheDelayTheMapAndTheServer) {
     ASSERT_TRUE(r.m_ok) << r.m_header;
     EXPECT_EQ(r.status(), "HTTP/1.1 200 OK");
     EXPECT_EQ(r.field("Content-Type"), "application/json");
-    EXPECT_EQ(r.field("Cache-Control"), "max-age=1");
+    EXPECT_EQ(r.field("Cache-Control"), "max-age=10");
     long newest = jsonNumber(r.m_body, "fragment");
     EXPECT_GE(newest, 2);
     EXPECT_LE(newest, g_fragments.newestNumber());
-    EXPECT_EQ(jsonNumber(r.m_body, "elements"), 4);
+    EXPECT_EQ(jsonNumber(r.m_body, "elements"), FRAGMENT_ELEMENTS);
+    EXPECT_EQ(jsonNumber(r.m_body, "hold"), LIVE_HOLD_MS / 1000);
     EXPECT_EQ(jsonNumber(r.m_body, "delay"), 30);
     EXPECT_NE(r.m_body.find("\"map\":\"de_kovi\""), std::string::npos) << r.m_body;
     EXPECT_NE(r.m_body.find("\"overview\":\"overviews/de_kovi.png\""), std::string::npos)
@@ -242,13 +245,71 @@ TEST(LiveHttp, CompleteFragmentsAreCachedMissingOnes404AndMalformedNumbers400) {
     live.host->host().shutdown();
 }
 
+// A follower asks for the fragment after the newest before it exists: the answer waits for it.
+TEST(LiveHttpConcurrent, TheFragmentAfterTheNewestIsAnsweredOnceItIsOut) {
+    Live live("");
+    ASSERT_TRUE(live.ok());
+    ASSERT_TRUE(live.playFragments(1));
+    int next = g_fragments.newestNumber() + 1;
+    Reply held;
+    std::thread viewer([&] {
+        Client c(live.port);
+        held = c.get("/live/" + std::to_string(next) + "/body");
+    });
+    EXPECT_TRUE(live.playFragments(2));
+    viewer.join();
+    ASSERT_TRUE(held.m_ok);
+    EXPECT_EQ(held.status(), "HTTP/1.1 200 OK");
+    EXPECT_EQ(held.field("Cache-Control"), "public, max-age=3600");
+    FragmentRef kept = g_fragments.get(next);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(held.m_body, std::string(kept->m_body, size_t(kept->m_body_length)));
+    live.host->host().shutdown();
+}
+
+// No stream runs here, so the next fragment never comes: the wait ends when the connection
+// stirs (a close, the next request, the server's own shutdown at a stop) and says "not yet" for
+// a second only, so that a cache hands that to the viewers it held back instead of sending each
+// of them on. A fragment further ahead is refused at once, as before.
+TEST(LiveHttpConcurrent, AHeldRequestEndsWhenItsConnectionStirsAndIsNotCachedLong) {
+    g_cfg.set("http_stream", 1);
+    auto answer = [](const std::string& path, bool stir, bool* waited) {
+        int pair[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return std::string("(no socketpair)");
+        StreamSocket server;
+        server.m_fd = pair[0];
+        std::thread visitor([&] { sendLive(&server, path.c_str()); });
+        pollfd ready{pair[1], POLLIN, 0};
+        *waited = poll(&ready, 1, 300) == 0;
+        if (stir) ::send(pair[1], "G", 1, MSG_NOSIGNAL);
+        visitor.join();
+        std::string got;
+        char buffer[1024];
+        ssize_t n;
+        while ((n = recv(pair[1], buffer, sizeof(buffer), MSG_DONTWAIT)) > 0) got.append(buffer, size_t(n));
+        server.stop();
+        close(pair[1]);
+        return got;
+    };
+    bool waited = false;
+    int next = g_fragments.newestNumber() + 1;
+    std::string held = answer("/live/" + std::to_string(next) + "/body", true, &waited);
+    EXPECT_TRUE(waited) << held;
+    EXPECT_EQ(held.substr(0, held.find('\n')), "HTTP/1.1 404 Not Found");
+    EXPECT_NE(held.find("\nCache-Control: max-age=1\n"), std::string::npos) << held;
+    std::string ahead = answer("/live/" + std::to_string(next + 1) + "/start", false, &waited);
+    EXPECT_FALSE(waited);
+    EXPECT_EQ(ahead.substr(0, ahead.find('\n')), "HTTP/1.1 404 Not Found");
+    EXPECT_NE(ahead.find("\nCache-Control: no-store"), std::string::npos) << ahead;
+}
+
 TEST(LiveHttp, LivePathsNeverReachTheFolder) {
     Live live("");
     ASSERT_TRUE(live.ok());
     live.dir.write("addons/kovitv/live/sync", "a file");
-    live.dir.write("addons/kovitv/live/1/start", "a file");
+    live.dir.write("addons/kovitv/live/999999/start", "a file");  // not the next: answered at once
     Client c(live.port);
-    Reply r = c.get("/live/1/start");
+    Reply r = c.get("/live/999999/start");
     ASSERT_TRUE(r.m_ok);
     EXPECT_NE(r.m_body, "a file");
     r = c.get("/live/sync");

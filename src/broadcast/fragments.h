@@ -1,5 +1,5 @@
 // The delayed stream kept for web viewers: the spectator sender appends every element it sends,
-// four at a time make a fragment. The current map's fragments are kept back to its start (so a
+// ten at a time make a fragment. The current map's fragments are kept back to its start (so a
 // viewer can pause and rewind live), bounded in count and bytes; of earlier maps, only what
 // falls in the newest thirty.
 //
@@ -19,9 +19,12 @@
 #include "state/state.h"
 #include "stream/packet.h"
 
-constexpr int FRAGMENT_ELEMENTS = 4;  // 2 s of game
-constexpr int FRAGMENTS_KEPT = 30;    // 60 s: always kept, whatever the map
-constexpr int FRAGMENTS_MAP_MAX = 3600;  // the current map's: two hours
+// 5 s of game: a browser viewer makes one request per fragment, and with fewer elements the
+// response headers would weigh more than the packets.
+constexpr int FRAGMENT_ELEMENTS = 10;
+constexpr int FRAGMENT_MS = FRAGMENT_ELEMENTS * 500;
+constexpr int FRAGMENTS_KEPT = 12;    // 60 s: always kept, whatever the map
+constexpr int FRAGMENTS_MAP_MAX = 1440;  // the current map's: two hours
 constexpr int FRAGMENT_BYTES_MAX = 8 << 20;  // all kept fragments, their bookkeeping included
 constexpr int FRAGMENT_RESET = 0x01;  // element flag: the element starts a fresh game state
 constexpr int FRAGMENT_ELEMENT_PACKETS = 255;  // one count byte; a larger element is not kept

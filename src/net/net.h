@@ -87,6 +87,9 @@ public:
     // -1 closed or failed wait; 0 time-out; else the system result (bytes, maybe fewer, or -1).
     // A peer that has gone away gives -1, never a signal.
     int send(const char* data, int length, int timeout_ms);
+    // 1 when a read would not block (data, the peer's close, or our own shutdownBoth), 0 on
+    // time-out, -1 closed or failed wait. Reads nothing.
+    int waitReadable(int timeout_ms);
     // Sends up to length bytes of file from offset straight from the file, without reading them
     // into this process (Linux: sendfile); the file's own position is neither used nor moved.
     // Results as send, the time-out bounding the whole call; -2 where the system has no such

@@ -273,6 +273,12 @@ int StreamSocket::accept(StreamSocket** out, InetAddress* peer, int timeout_ms) 
     return 1;
 }
 
+int StreamSocket::waitReadable(int timeout_ms) {
+    if (m_fd < 0) return -1;
+    int ready = waitReady(m_fd, POLLIN, timeout_ms < 0 ? 0 : timeout_ms);
+    return ready == READY_OK ? 1 : ready == READY_TIMEOUT ? 0 : -1;
+}
+
 int StreamSocket::receive(char* buffer, int length, int timeout_ms) {
     if (m_fd < 0 || !buffer || length <= 0) return -1;
     // Read first, waited for only when nothing is there: a kept-alive browser's next request has

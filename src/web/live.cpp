@@ -11,7 +11,7 @@
 namespace {
 
 constexpr const char* CACHE_FRAGMENT = "public, max-age=3600";
-constexpr const char* CACHE_SYNC = "max-age=1";
+constexpr const char* CACHE_NOT_YET = "max-age=1";
 constexpr const char* TYPE_BINARY = "application/octet-stream";
 constexpr const char* TYPE_JSON = "application/json";
 
@@ -21,6 +21,7 @@ bool sendStatus(StreamSocket* connection, const char* status) {
 
 bool sendSync(StreamSocket* connection) {
     FragmentRef newest = g_fragments.newest();
+    ConfigReadScope reading(g_cfg);
     const char* hostname = g_cfg.getString("hostname");
     char map[FRAGMENT_MAP_MAX * 6 + 3];
     char overview[FRAGMENT_OVERVIEW_MAX * 6 + 3];
@@ -29,14 +30,26 @@ bool sendSync(StreamSocket* connection) {
     writeJsonString(overview, sizeof(overview), newest ? newest->m_overview : "");
     writeJsonString(server, sizeof(server), hostname);
     char json[LIVE_SYNC_MAX + 1];
+    char cache[32];
+    snprintf(cache, sizeof(cache), "max-age=%d", LIVE_SYNC_MAX_AGE);
     int delay = g_pck_buffer.m_delay.load(std::memory_order_relaxed) / 2;
     int n = snprintf(json, sizeof(json),
                      "{\"fragment\":%d,\"elements\":%d,\"delay\":%d,\"map\":%s,\"overview\":%s,"
-                     "\"server\":%s,\"first\":%d}",
+                     "\"server\":%s,\"first\":%d,\"hold\":%d}",
                      newest ? newest->m_number : 0, FRAGMENT_ELEMENTS, delay, map, overview,
-                     server, newest ? g_fragments.mapFirstNumber() : 0);
+                     server, newest ? g_fragments.mapFirstNumber() : 0, LIVE_HOLD_MS / 1000);
     if (n <= 0 || n >= int(sizeof(json))) return sendStatus(connection, "404 Not Found");
-    return sendContent(connection, "200 OK", TYPE_JSON, CACHE_SYNC, json, n, true);
+    return sendContent(connection, "200 OK", TYPE_JSON, cache, json, n, true);
+}
+
+// The fragment after the newest, once complete; empty when the hold ran out or the connection
+// turned readable first.
+FragmentRef awaitNext(StreamSocket* connection, int number) {
+    for (int waited = 0; waited < LIVE_HOLD_MS; waited += LIVE_HOLD_STEP_MS) {
+        if (g_fragments.newestNumber() >= number) break;
+        if (connection->waitReadable(LIVE_HOLD_STEP_MS) != 0) break;
+    }
+    return g_fragments.get(number);
 }
 
 // "/live/N/start" or "/live/N/body" (path after "/live/").
@@ -47,7 +60,10 @@ bool sendFragment(StreamSocket* connection, const char* rest) {
     if (!start && strcmp(slash + 1, "body") != 0) return sendStatus(connection, "404 Not Found");
     int number = parseFragmentNumber(rest, int(slash - rest));
     if (number < 0) return sendStatus(connection, "400 Bad Request");
-    FragmentRef fragment = g_fragments.get(number);
+    bool next = number == g_fragments.newestNumber() + 1;
+    FragmentRef fragment = next ? awaitNext(connection, number) : g_fragments.get(number);
+    if (!fragment && next)
+        return sendContent(connection, "404 Not Found", "text/html", CACHE_NOT_YET, "", 0, true);
     if (!fragment) return sendStatus(connection, "404 Not Found");
     // Sent from our own reference: the store may evict it meanwhile, the bytes stay.
     if (start)

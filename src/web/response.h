@@ -38,7 +38,7 @@ bool sendAll(StreamSocket* connection, const char* data, int length);
 
 // Sends one whole response from memory: the header (this status, type and Cache-Control), then
 // data. True when all of it went out. stream: the stream's shorter header, without Server and
-// Connection (a fragment is a few hundred bytes, and a browser viewer fetches one every 2 s).
+// Connection (a fragment is about a kilobyte, and a browser viewer fetches one every 5 s).
 bool sendContent(StreamSocket* connection, const char* status, const char* type,
                  const char* cache_control, const char* data, int length, bool stream = false);
 

@@ -40,11 +40,13 @@ void* VisitorService(void* argument) {
         char* query;
         if (getRequestedFile(self->m_socket, &path, &query, buffer, sizeof(buffer), &carry) != 0)
             break;  // silent, closed, refused or malformed: no answer
-        ConfigReadScope reading(g_cfg);  // the answer may hold the configuration's texts
+        // The stream keeps its own read of the configuration: a held request must not keep
+        // replaced texts from being freed for its whole wait.
         if (isLivePath(path)) {
             if (!sendLive(self->m_socket, path)) break;
             continue;
         }
+        ConfigReadScope reading(g_cfg);  // the answer may hold the configuration's texts
         if (isDemosPath(path)) {
             if (!sendDemos(self->m_socket, path)) break;
             continue;

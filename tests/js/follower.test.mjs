@@ -14,33 +14,64 @@ function element(flags, seconds) {
 }
 
 // A plugin whose stream runs `speed` times real time; `epoch` tells restarted servers apart.
+// With `hold` (ms) it holds a request for the fragment after the newest until it is out.
 class FakeServer {
-    constructor(speed) {
+    constructor(speed, { hold = 0 } = {}) {
         this.speed = speed;
+        this.hold = hold;
         this.down = false;
+        this.waiting = [];
+        this.requests = 0;
         this.restart(0);
     }
     restart(now) {
         this.began = now;
+        this.paused = 0;  // ms of stream time lost to stalls
+        this.pausedAt = null;
         this.epoch = (this.epoch ?? 0) + 1;
     }
-    newest(now) { return Math.floor(((now - this.began) / 1000) * this.speed * 2 / PER_FRAGMENT); }
+    stall(now) { this.pausedAt = now; }
+    resume(now) { this.paused += now - this.pausedAt; this.pausedAt = null; }
+    newest(now) {
+        const at = (this.pausedAt ?? now) - this.began - this.paused;
+        return Math.floor((at / 1000) * this.speed * 2 / PER_FRAGMENT);
+    }
     number(n, i) { return this.epoch * 1000 + (n - 1) * PER_FRAGMENT + i; }
+    reply(status, body) {
+        return { ok: status === 200, status, json: async () => body, arrayBuffer: async () => Uint8Array.from(body).buffer };
+    }
+    fragment(k, part, newest) {
+        if (k < 1 || k > newest || k <= newest - 30) return this.reply(404, []);
+        if (part === 'start') return this.reply(200, element(0, 30000 + k));
+        return this.reply(200, Array.from({ length: PER_FRAGMENT },
+            (_, i) => element(i === 0 && k === this.mapStart ? 1 : 0, this.number(k, i))).flat());
+    }
     respond(path, now) {
+        this.requests++;
+        if (path === 'sync') (this.syncTimes ??= []).push(now);
         if (path === 'sync') this.syncs = (this.syncs ?? 0) + 1;
         if (this.down) return Promise.reject(new TypeError('fetch failed'));
         const newest = this.newest(now);
-        const reply = (status, body) => Promise.resolve({
-            ok: status === 200, status,
-            json: async () => body,
-            arrayBuffer: async () => Uint8Array.from(body).buffer,
-        });
-        if (path === 'sync') return reply(200, { fragment: newest, elements: PER_FRAGMENT, delay: 30, map: 'de_kovi', overview: '', server: 's' });
+        if (path === 'sync') {
+            return Promise.resolve(this.reply(200, { fragment: newest, elements: PER_FRAGMENT, delay: 30, map: 'de_kovi',
+                overview: '', server: 's', ...(this.hold ? { hold: this.hold / 1000 } : {}) }));
+        }
         const [, n, part] = path.match(/^(\d+)\/(start|body)$/);
         const k = Number(n);
-        if (k < 1 || k > newest || k <= newest - 30) return reply(404, []);
-        if (part === 'start') return reply(200, element(0, 30000 + k));
-        return reply(200, Array.from({ length: PER_FRAGMENT }, (_, i) => element(0, this.number(k, i))).flat());
+        if (this.hold && k === newest + 1) {
+            return new Promise((resolve, reject) => this.waiting.push({ k, part, until: now + this.hold, resolve, reject }));
+        }
+        return Promise.resolve(this.fragment(k, part, newest));
+    }
+    tick(now) {
+        const newest = this.newest(now);
+        this.waiting = this.waiting.filter((w) => {
+            if (this.down) w.reject(new TypeError('fetch failed'));
+            else if (newest >= w.k) w.resolve(this.fragment(w.k, w.part, newest));
+            else if (now >= w.until) w.resolve(this.reply(404, []));
+            else return true;
+            return false;
+        });
     }
 }
 
@@ -63,6 +94,7 @@ async function run(server, ms, during = () => {}) {
     follower.start();
     for (; now < ms; now += 10) {
         during(now);
+        server.tick(now);
         for (const t of timers.filter((x) => x.at <= now)) {
             timers = timers.filter((x) => x !== t);
             t.f();
@@ -104,6 +136,49 @@ test('a following viewer asks for the sync once a fragment, and once a second wh
     const stalled = new FakeServer(1);
     await run(stalled, 20000, (now) => { stalled.down = now > 5000; });
     assert.ok(stalled.syncs >= 17, `${stalled.syncs} syncs in 20 s, 15 of them without a server`);
+});
+
+test('against a holding server a follower asks once per fragment, and for the sync only to join and twice a minute', async () => {
+    for (const speed of [1, 3]) {
+        const server = new FakeServer(speed, { hold: 10000 });
+        const { played } = await run(server, 60000);
+        assert.equal(played.filter((p) => p.fresh).length, 1, `speed ${speed}: started over`);
+        const body = contiguousSince(played, 0);
+        const fragments = server.newest(60000);
+        const behind = fragments * PER_FRAGMENT - (body[body.length - 1].seconds - 1000);
+        assert.ok(behind < 24, `speed ${speed}: ${behind} elements behind`);
+        // Before the first fragment a sync a second; then one at the join and one per 30 s.
+        assert.ok(server.syncs <= 6, `speed ${speed}: ${server.syncs} syncs`);
+        assert.ok(server.requests <= fragments + server.syncs + 2, `speed ${speed}: ${server.requests} requests for ${fragments} fragments`);
+    }
+});
+
+test('when a held fragment starts a map the follower reads the sync soon, for the new overview', async () => {
+    const server = new FakeServer(1, { hold: 10000 });
+    server.mapStart = 8;  // out at 16 s
+    const { played } = await run(server, 40000);
+    assert.equal(played.filter((p) => p.fresh).length, 2);  // the join and the map start
+    assert.ok(server.syncTimes.some((t) => t > 16000 && t < 17500), `syncs at ${server.syncTimes}`);
+    assert.ok(server.syncTimes.some((t) => t > 26000 && t < 28500), `syncs at ${server.syncTimes}`);
+});
+
+test('a held request that runs out is a stall, not a restart: the follower goes on where it was', async () => {
+    const server = new FakeServer(1, { hold: 10000 });
+    const { played, statuses } = await run(server, 70000, (now) => {
+        if (now === 20000) server.stall(now);
+        if (now === 45000) server.resume(now);
+    });
+    assert.equal(played.filter((p) => p.fresh).length, 1, 'started over after the stall');
+    const body = contiguousSince(played, 0);
+    assert.ok(body.at(-1).seconds - 1000 >= (server.newest(70000) - 3) * PER_FRAGMENT, 'did not catch up after the stall');
+    assert.ok(!statuses.some((s) => s.at > 20000 && /No live stream/.test(s.text)), 'a stall was reported as a lost stream');
+
+    const restarted = new FakeServer(1, { hold: 10000 });
+    const after = await run(restarted, 50000, (now) => { if (now === 30000) restarted.restart(now); });
+    const fresh = after.played.filter((p) => p.fresh);
+    assert.equal(fresh.length, 2);
+    const second = contiguousSince(after.played, fresh[1].at);
+    assert.ok(second.length > 0 && second.every((p) => p.seconds >= 2000), 'played the old server after its restart');
 });
 
 test('after a stall or a server restart the follower starts over near the newest fragment', async () => {

@@ -133,7 +133,8 @@ class LoadViewer extends Follower {
 
 function makeViewer() {
     const stat = { bodies: new Map(), starts: [], requests: 0, payload: 0, headers: 0,
-                   kind: { sync: 0, start: 0, body: 0 }, errors: new Map(), dry: 0, checks: 0, elements: 0, joined: 0 };
+                   kind: { sync: 0, start: 0, body: 0 }, errors: new Map(), dry: 0, checks: 0, elements: 0, joined: 0,
+                   joinBytes: null, joinAt: 0 };
     const agent = new http.Agent({ keepAlive: true, maxSockets: 6 });
     const viewer = new LoadViewer({
         base: opt.url,
@@ -154,6 +155,9 @@ function makeViewer() {
                      json: async () => JSON.parse(new TextDecoder().decode(bytes)) };
         },
         onElement: () => { stat.elements++; },
+        // What the join cost (its sync, start and first body) ends here: a UDP spectator's
+        // first full state is not in its figure either.
+        onStart: () => { if (stat.joinBytes === null) { stat.joinBytes = stat.payload + stat.headers; stat.joinAt = seconds(); } },
         onStatus: (text) => { if (text) stat.errors.set(text, (stat.errors.get(text) ?? 0) + 1); },
         now: () => performance.now() * opt.speed,
         setTimer: (f, ms) => setTimeout(f, ms / opt.speed),
@@ -218,13 +222,17 @@ async function main() {
     // viewer, from the one it started at on.
     let missing = 0, jumps = 0, lateCount = 0, silent = 0, checked = 0;
     const lateness = [];
-    let payload = 0, headers = 0, requests = 0, dry = 0, checks = 0;
+    let payload = 0, headers = 0, requests = 0, dry = 0, checks = 0, following = 0, followingSeconds = 0;
     const errors = new Map();
     const kind = { sync: 0, start: 0, body: 0 };
     for (const v of viewers) {
         const s = v.stat;
         for (const k in kind) kind[k] += s.kind[k];
         payload += s.payload; headers += s.headers; requests += s.requests; dry += s.dry; checks += s.checks;
+        if (s.joinBytes !== null) {
+            following += s.payload + s.headers - s.joinBytes;
+            followingSeconds += (stopAt - s.joinAt) * opt.speed;
+        }
         for (const [k, n] of s.errors) errors.set(k, (errors.get(k) ?? 0) + n);
         if (s.starts.length === 0) { silent++; continue; }
         jumps += s.starts.length - 1;
@@ -247,6 +255,7 @@ async function main() {
     console.log(`liveload: ${checked} viewer-fragments due, ${missing} missing, ${lateCount} later than ${opt.late} s, ${jumps} jumps, ${silent} viewers never started`);
     console.log(`liveload: publication to viewer: median ${percentile(lateness, 0.5).toFixed(2)} s, 99% ${percentile(lateness, 0.99).toFixed(2)} s, max ${(lateness.at(-1) ?? 0).toFixed(2)} s`);
     console.log(`liveload: per viewer ${(requests / opt.viewers).toFixed(1)} requests, ${(payload / opt.viewers / gameSeconds).toFixed(0)} B per game second of content, ${((payload + headers) / opt.viewers / gameSeconds).toFixed(0)} B with headers; playback stood still ${(100 * dry / Math.max(1, checks)).toFixed(1)}% of the time`);
+    console.log(`liveload: following, after the join: ${(following / Math.max(1, followingSeconds)).toFixed(0)} B per game second with headers`);
     const rate = (n) => (n / opt.viewers / gameSeconds).toFixed(0);
     console.log(`liveload: of that, B per game second: sync ${rate(kind.sync)}, starts ${rate(kind.start)}, bodies ${rate(kind.body)}`);
     for (const [k, n] of errors) console.log(`liveload: status "${k}" ${n} times`);

@@ -3,15 +3,22 @@
 // The plugin cuts the delayed stream into fragments of a fixed number of elements (an element is
 // the packets of one half-second snapshot) and serves, beside the pages:
 //
-//   GET /live/sync     JSON, cached one second at most:
+//   GET /live/sync     JSON, cached up to ten seconds (a second on servers without "hold"):
 //                      {"fragment": newest complete fragment number, 0 while there is none,
 //                       "elements": elements per fragment, "delay": seconds behind the game,
 //                       "map": map name, "overview": the overview image's path in the plugin
-//                       folder ("overviews/<map>.png") or "", "server": server name}
+//                       folder ("overviews/<map>.png") or "", "server": server name,
+//                       "hold": seconds the server holds a request for the fragment after the
+//                       newest until it is out (absent on servers that answer 404 at once)}
 //   GET /live/N/start  binary, one element: a full state (as a joining spectator would get it)
 //                      holding the game just before the first element of fragment N.
 //   GET /live/N/body   binary, the elements of fragment N in order, two per second of game time.
 //                      A fragment the server no longer holds (or not yet) is 404.
+//
+// Against a server that holds, a follower asks for the fragment after the newest as soon as it
+// has the newest: the answer comes when the fragment is out, and the sync is needed only to
+// join, after a miss and now and then for the delay and the server's name. Without "hold" it
+// polls the sync and never asks beyond the newest.
 //
 // Binary bodies are a sequence of elements, each:
 //   1 byte  flags: 0x01 this element starts a fresh game state (a new map); others are zero
@@ -36,6 +43,8 @@ import { readPackets } from './demo.js';
 
 export const FLAG_FRESH = 0x01;
 export const POLL_MS = 1000;
+export const FOLLOW_POLL_MS = 30000;  // the sync's pace while held requests bring each fragment
+const FRESH_POLL_MS = [POLL_MS, 11000];  // after a map start: the new map's overview, also past a cache's 10 s
 export const MAX_LAG_S = 20;  // further behind than this, the follower jumps to the newest fragment
 export const ELEMENT_MS = 500;  // an element is half a second of game
 const FASTEST_MS = 50;
@@ -102,6 +111,10 @@ export class Follower {
         this.dueAt = 0;
         this.noticeUntil = 0;  // a note about a jump stays up until then
         this.polledNewest = null;  // the newest fragment the previous poll found
+        this.pumping = false;  // fetching fragments (a held request may take a fragment's time)
+        this.missed = false;  // a held request came back empty: the next sync decides
+        this.pollTimer = null;
+        this.freshPolls = [];  // the poll delays after a map start
     }
 
     start() {
@@ -144,50 +157,98 @@ export class Follower {
     }
 
     async poll() {
+        this.pollTimer = null;
         try {
             const sync = await this.get('sync', false);
             if (!this.running) return;
+            // After a held request came back empty, a sync that lags behind what was played is
+            // a restarted server (a cached sync is at most a few fragments old, and shows the
+            // stall that made the hold run out).
+            if (this.missed && this.next !== null && Number.isInteger(sync?.fragment) && sync.fragment < this.next - 1) {
+                this.next = null;
+            }
+            this.missed = false;
             this.sync = sync;
             this.onSync(sync);
-            await this.pump();
+            this.kick();
         } catch (error) {
             if (!this.running) return;
-            // Whatever comes back may be a restarted server with fragment numbers of its own:
-            // begin again from its newest start rather than trust the old count.
-            this.next = null;
-            if (error instanceof TypeError) this.status('No live stream: the server does not answer');  // what fetch throws then
-            else if (error.status === 404) this.status('No live stream: this server does not offer the broadcast to browsers');
-            else this.status(`No live stream: ${error.message}`);
+            if (!this.pumping) this.failed(error);
         }
-        this.later(() => this.poll(), this.pollDelay());
+        if (this.pollTimer === null) this.schedulePoll(this.pollDelay());
     }
+
+    schedulePoll(ms) {
+        if (this.pollTimer !== null) {
+            this.clearTimer(this.pollTimer);
+            this.timers = this.timers.filter((x) => x !== this.pollTimer);
+        }
+        this.pollTimer = null;
+        const t = this.setTimer(() => {
+            this.timers = this.timers.filter((x) => x !== t);
+            if (this.running) this.poll();
+        }, ms);
+        this.pollTimer = t;
+        this.timers.push(t);
+    }
+
+    failed(error) {
+        // Whatever comes back may be a restarted server with fragment numbers of its own:
+        // begin again from its newest start rather than trust the old count.
+        this.next = null;
+        if (error instanceof TypeError) this.status('No live stream: the server does not answer');  // what fetch throws then
+        else if (error.status === 404) this.status('No live stream: this server does not offer the broadcast to browsers');
+        else this.status(`No live stream: ${error.message}`);
+    }
+
+    holds() { return Number.isInteger(this.sync?.hold) && this.sync.hold > 0; }
 
     // A poll that found just one new fragment while following has the next a fragment's time
     // away: a sync a second fetched the same answer twice in three, and syncs were most of a
     // viewer's requests. Found none (early) or several (a server clock running fast): a second.
+    // Against a holding server the held requests bring the fragments, and the sync is rare.
     pollDelay() {
         const newest = this.sync?.fragment, elements = this.sync?.elements;
         const found = Number.isInteger(newest) && Number.isInteger(this.polledNewest) ? newest - this.polledNewest : 0;
         this.polledNewest = newest;
-        if (this.next === null || found !== 1 || !Number.isInteger(elements) || elements < 1) return POLL_MS;
+        if (this.next === null || this.missed) return POLL_MS;
+        if (this.holds()) return this.freshPolls.shift() ?? FOLLOW_POLL_MS;
+        if (found !== 1 || !Number.isInteger(elements) || elements < 1) return POLL_MS;
         return Math.max(POLL_MS, elements * ELEMENT_MS);
+    }
+
+    kick() {
+        if (this.pumping) return;
+        this.pumping = true;
+        this.pump().catch((error) => { if (this.running) this.failed(error); })
+            .finally(() => { this.pumping = false; });
     }
 
     async pump() {
         while (this.running) {
-            const step = nextStep(this.next, this.sync, this.queue.length);
+            // What a held request brought is out, however old the (cached) sync is.
+            const holding = this.holds() && this.next !== null;
+            const sync = holding ? { ...this.sync, fragment: Math.max(this.sync.fragment, this.next - 1) } : this.sync;
+            let step = nextStep(this.next, sync, this.queue.length);
             if (step.action === 'none') {
                 this.next = null;
                 const delay = Number.isInteger(this.sync?.delay) ? ` (the game is shown ${this.sync.delay} s after it is played)` : '';
                 this.status(`No live stream yet: the server has no broadcast to show${delay}`);
                 return;
             }
-            if (step.action === 'wait') return;
+            if (step.action === 'wait') {
+                if (!holding || this.missed) return;
+                step = { action: 'body', fragment: this.next, held: true };
+            }
             try {
                 if (step.action === 'body') {
                     const body = this.elements(await this.get(`${step.fragment}/body`, true));
                     if (!this.running) return;
                     this.queue.push(...body);
+                    if (holding && body.some((e) => e.fresh)) {  // a new map: its overview is in the sync
+                        this.freshPolls = [...FRESH_POLL_MS];
+                        this.schedulePoll(this.freshPolls.shift());
+                    }
                 } else {
                     const [startBytes, bodyBytes] = await Promise.all([this.get(`${step.fragment}/start`, true),
                         this.get(`${step.fragment}/body`, true)]);
@@ -205,6 +266,12 @@ export class Follower {
                 this.status('');
             } catch (error) {
                 if (error.status !== 404) throw error;
+                if (step.held) {
+                    // Not out within the hold (a stall), or this server restarted: the sync tells.
+                    this.missed = true;
+                    this.schedulePoll(POLL_MS);
+                    return;
+                }
                 this.next = null;  // that fragment is gone (or never came): start over at the newest
                 return;
             }
