@@ -1,3 +1,8 @@
+// A 32-bit build's plain stat and readdir fail (EOVERFLOW) where a size or an inode number
+// needs 64 bits: files over 2 GiB, and every file on file systems with 64-bit inode numbers
+// (XFS, btrfs). This file's calls take the 64-bit forms; none of its types leave it.
+#define _FILE_OFFSET_BITS 64
+
 #include <dirent.h>
 #include <sys/stat.h>
 
