@@ -26,6 +26,7 @@
 #include "test_host.h"
 #include "web/applet_server.h"
 #include "web/live.h"
+#include "web/response.h"
 
 namespace {
 
@@ -171,6 +172,7 @@ TEST(LiveHttp, SyncNamesTheNewestFragmentTheDelayTheMapAndTheServer) {
     EXPECT_LE(newest, g_fragments.newestNumber());
     EXPECT_EQ(jsonNumber(r.m_body, "elements"), FRAGMENT_ELEMENTS);
     EXPECT_EQ(jsonNumber(r.m_body, "hold"), LIVE_HOLD_MS / 1000);
+    EXPECT_EQ(jsonNumber(r.m_body, "run"), LIVE_RUN);
     EXPECT_EQ(jsonNumber(r.m_body, "delay"), 30);
     EXPECT_NE(r.m_body.find("\"map\":\"de_kovi\""), std::string::npos) << r.m_body;
     EXPECT_NE(r.m_body.find("\"overview\":\"overviews/de_kovi.png\""), std::string::npos)
@@ -241,6 +243,40 @@ TEST(LiveHttp, CompleteFragmentsAreCachedMissingOnes404AndMalformedNumbers400) {
         Reply r = c.get(other);
         ASSERT_TRUE(r.m_ok) << other;
         EXPECT_EQ(r.status(), "HTTP/1.1 404 Not Found") << other;
+    }
+    live.host->host().shutdown();
+}
+
+// A joining viewer loads the map's history a minute at a time: the run is the bodies as they
+// are, one after another, or nothing when the run is not aligned or not all kept.
+TEST(LiveHttp, ARunOfBodiesIsTheirBytesInOrderOrA404) {
+    Live live("");
+    ASSERT_TRUE(live.ok());
+    ASSERT_TRUE(live.playFragments(2 * LIVE_RUN + 1));
+    int newest = g_fragments.newestNumber();
+    int first = ((newest - LIVE_RUN) - 1) / LIVE_RUN * LIVE_RUN + 1;  // a whole run below the newest
+    ASSERT_GE(first, 1);
+    Client c(live.port);
+    Reply run = c.get("/live/" + std::to_string(first) + "/bodies");
+    ASSERT_TRUE(run.m_ok);
+    EXPECT_EQ(run.status(), "HTTP/1.1 200 OK");
+    EXPECT_EQ(run.field("Cache-Control"), "public, max-age=3600");
+    std::string expected;
+    for (int n = first; n < first + LIVE_RUN; n++) {
+        FragmentRef kept = g_fragments.get(n);
+        ASSERT_TRUE(kept) << n;
+        expected.append(kept->m_body, size_t(kept->m_body_length));
+    }
+    EXPECT_GT(expected.size(), size_t(RAW_READ_SIZE));  // more than one buffer's worth
+    EXPECT_EQ(run.m_body, expected);
+    EXPECT_EQ(countElements(run.m_body), LIVE_RUN * FRAGMENT_ELEMENTS);
+    // Beyond the newest (by a run: the sender may still be completing queued fragments).
+    int unfinished = newest / LIVE_RUN * LIVE_RUN + 1 + LIVE_RUN;
+    for (int n : {first + 1, unfinished, unfinished + LIVE_RUN, 0}) {
+        Reply r = c.get("/live/" + std::to_string(n) + "/bodies");
+        ASSERT_TRUE(r.m_ok) << n;
+        EXPECT_EQ(r.status(), "HTTP/1.1 404 Not Found") << n;
+        EXPECT_EQ(r.field("Cache-Control"), "no-store, no-cache, must-revalidate") << n;
     }
     live.host->host().shutdown();
 }

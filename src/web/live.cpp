@@ -35,9 +35,10 @@ bool sendSync(StreamSocket* connection) {
     int delay = g_pck_buffer.m_delay.load(std::memory_order_relaxed) / 2;
     int n = snprintf(json, sizeof(json),
                      "{\"fragment\":%d,\"elements\":%d,\"delay\":%d,\"map\":%s,\"overview\":%s,"
-                     "\"server\":%s,\"first\":%d,\"hold\":%d}",
+                     "\"server\":%s,\"first\":%d,\"hold\":%d,\"run\":%d}",
                      newest ? newest->m_number : 0, FRAGMENT_ELEMENTS, delay, map, overview,
-                     server, newest ? g_fragments.mapFirstNumber() : 0, LIVE_HOLD_MS / 1000);
+                     server, newest ? g_fragments.mapFirstNumber() : 0, LIVE_HOLD_MS / 1000,
+                     LIVE_RUN);
     if (n <= 0 || n >= int(sizeof(json))) return sendStatus(connection, "404 Not Found");
     return sendContent(connection, "200 OK", TYPE_JSON, cache, json, n, true);
 }
@@ -52,14 +53,33 @@ FragmentRef awaitNext(StreamSocket* connection, int number) {
     return g_fragments.get(number);
 }
 
-// "/live/N/start" or "/live/N/body" (path after "/live/").
+// A run of LIVE_RUN bodies from `first`, all kept or none sent. Each is sent from its own
+// reference, held until the last byte is out.
+bool sendRun(StreamSocket* connection, int first) {
+    if ((first - 1) % LIVE_RUN != 0) return sendStatus(connection, "404 Not Found");
+    FragmentRef run[LIVE_RUN];
+    const char* pieces[LIVE_RUN];
+    int lengths[LIVE_RUN];
+    for (int i = 0; i < LIVE_RUN; i++) {
+        run[i] = g_fragments.get(first + i);
+        if (!run[i]) return sendStatus(connection, "404 Not Found");
+        pieces[i] = run[i]->m_body;
+        lengths[i] = run[i]->m_body_length;
+    }
+    return sendPieces(connection, "200 OK", TYPE_BINARY, CACHE_FRAGMENT, pieces, lengths, LIVE_RUN);
+}
+
+// "/live/N/start", "/live/N/body" or "/live/N/bodies" (path after "/live/").
 bool sendFragment(StreamSocket* connection, const char* rest) {
     const char* slash = strchr(rest, '/');
     if (slash == nullptr) return sendStatus(connection, "404 Not Found");
     bool start = strcmp(slash + 1, "start") == 0;
-    if (!start && strcmp(slash + 1, "body") != 0) return sendStatus(connection, "404 Not Found");
+    bool bodies = strcmp(slash + 1, "bodies") == 0;
+    if (!start && !bodies && strcmp(slash + 1, "body") != 0)
+        return sendStatus(connection, "404 Not Found");
     int number = parseFragmentNumber(rest, int(slash - rest));
     if (number < 0) return sendStatus(connection, "400 Bad Request");
+    if (bodies) return sendRun(connection, number);
     bool next = number == g_fragments.newestNumber() + 1;
     FragmentRef fragment = next ? awaitNext(connection, number) : g_fragments.get(number);
     if (!fragment && next)

@@ -2,9 +2,13 @@
 //   GET /live/sync      JSON: newest complete fragment, elements per fragment, delay, map,
 //                       overview image, server name, "first": the current map's oldest kept
 //                       fragment, where a viewer may rewind to, "hold": how long a request for
-//                       the next fragment is held (Cache-Control max-age=LIVE_SYNC_MAX_AGE)
+//                       the next fragment is held, "run": fragments per /bodies
+//                       (Cache-Control max-age=LIVE_SYNC_MAX_AGE)
 //   GET /live/N/start   the full state at fragment N's beginning (binary)
 //   GET /live/N/body    fragment N's elements (binary)
+//   GET /live/N/bodies  the bodies of fragments N to N + LIVE_RUN - 1 one after another, where N
+//                       is 1 more than a multiple of LIVE_RUN: a joining viewer loads the map's
+//                       history a run at a time. 404 unless every one of them is kept.
 // Complete fragments never change, so they may be cached for an hour. A request for the fragment
 // after the newest waits for it (up to LIVE_HOLD_MS), so that a following viewer needs no poll
 // to learn it is out, and a cache in front passes on one request for it however many viewers
@@ -22,6 +26,7 @@ constexpr int LIVE_HOLD_STEP_MS = 20;  // how often a held request looks for its
 // Followers learn of new fragments by the held requests; the sync serves joining viewers, and a
 // cache in front refreshes it from the game server once per this many seconds.
 constexpr int LIVE_SYNC_MAX_AGE = 10;
+constexpr int LIVE_RUN = 12;  // fragments per /bodies: a minute
 
 // True for "/live" and every path under "/live/": they are answered by sendLive alone.
 bool isLivePath(const char* path);

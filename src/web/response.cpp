@@ -222,6 +222,35 @@ bool sendContent(StreamSocket* connection, const char* status, const char* type,
     return first == length || sendAll(connection, data + first, length - first);
 }
 
+bool sendPieces(StreamSocket* connection, const char* status, const char* type,
+                 const char* cache_control, const char* const* pieces, const int* lengths,
+                 int count) {
+    int total = 0;
+    for (int i = 0; i < count; i++) total += lengths[i];
+    Response response(status, total, type, cache_control, true);
+    if (response.m_header <= 0) return false;
+    // Gathered behind the header a buffer at a time: one send per few pieces, not per piece.
+    char* room = response.room();
+    int placed = 0;
+    bool header_sent = false;
+    for (int i = 0; i < count; i++) {
+        for (int at = 0; at < lengths[i];) {
+            if (placed == RAW_READ_SIZE) {
+                if (!(header_sent ? sendAll(connection, room, placed)
+                                  : response.send(connection, placed)))
+                    return false;
+                header_sent = true;
+                placed = 0;
+            }
+            int n = lengths[i] - at < RAW_READ_SIZE - placed ? lengths[i] - at : RAW_READ_SIZE - placed;
+            memcpy(room + placed, pieces[i] + at, size_t(n));
+            placed += n;
+            at += n;
+        }
+    }
+    return header_sent ? sendAll(connection, room, placed) : response.send(connection, placed);
+}
+
 bool sendFile(StreamSocket* connection, const char* path, char* query) {
     const char* type = mimeType(path);
     const char* dir = g_cfg.getString("dir");

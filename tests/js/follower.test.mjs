@@ -224,4 +224,25 @@ test('the history behind a join runs on from the last fragment the server lacks'
     assert.deepEqual(await loadHistory(get, 6, 6), []);
     // Other failures are the caller's to report.
     await assert.rejects(loadHistory(async () => { throw new TypeError('fetch failed'); }, 1, 3), TypeError);
+
+    // With runs of 3 (4-6, 7-9) those come a request each; what lies around them body by body.
+    missing.clear();
+    const bodyOf = (k) => Array.from({ length: PER_FRAGMENT }, (_, i) => element(0, k * 10 + i)).flat();
+    const runs = async (path) => {
+        const m = path.match(/^(\d+)\/bodies$/);
+        if (!m) return get(path);
+        asked.push(path);
+        const k = Number(m[1]);
+        if ((k - 1) % 3 !== 0 || [k, k + 1, k + 2].some((n) => missing.has(`${n}/body`))) {
+            throw Object.assign(new Error('no run'), { status: 404 });
+        }
+        return Uint8Array.from([k, k + 1, k + 2].flatMap(bodyOf));
+    };
+    asked.length = 0;
+    const byRuns = await loadHistory(runs, 3, 12, 6, 3);
+    assert.deepEqual(seconds(byRuns), [30003, ...[3, 4, 5, 6, 7, 8, 9, 10, 11].flatMap((k) => [0, 1, 2, 3].map((i) => k * 10 + i))]);
+    assert.deepEqual(asked.sort(), ['10/body', '11/body', '3/body', '3/start', '4/bodies', '7/bodies']);
+    // A run with a fragment gone is asked for body by body, and the gap is where it was.
+    missing.add('6/body');
+    assert.deepEqual(seconds(await loadHistory(runs, 3, 12, 6, 3)).slice(0, 2), [30007, 70]);
 });

@@ -14,6 +14,8 @@
 //                      holding the game just before the first element of fragment N.
 //   GET /live/N/body   binary, the elements of fragment N in order, two per second of game time.
 //                      A fragment the server no longer holds (or not yet) is 404.
+//   GET /live/N/bodies binary, the bodies of fragments N..N+run-1 one after another, for N one
+//                      more than a multiple of the sync's "run"; 404 unless all are kept.
 //
 // Against a server that holds, a follower asks for the fragment after the newest as soon as it
 // has the newest: the answer comes when the fragment is out, and the sync is needed only to
@@ -34,7 +36,8 @@
 //   new Follower({ base, fetch, onSync, onElement(element, stepMs), onStart(fragment), onStatus,
 //                  now, setTimer, clearTimer }).start() / .stop()
 //       onStart: the follower began (again) at that fragment, with its start element
-//   loadHistory(get, first, until) -> elements of fragments first..until-1 (a start, then bodies)
+//   loadHistory(get, first, until, parallel, run) -> elements of fragments first..until-1 (a
+//       start, then bodies; whole runs of `run` fragments by /bodies)
 //
 // The sync also names "first", the oldest fragment the server keeps of the current map (servers
 // before it have none): a viewer loads first..joined-1 to rewind to the map's start.
@@ -300,22 +303,43 @@ export class Follower {
 
 // A fragment that is missing (evicted meanwhile, or lost on the server) breaks the chain of
 // deltas: the history then begins after the last one missing, from that fragment's own start.
-export async function loadHistory(get, first, until, parallel = 6) {
+// With `run` (the sync's "run": servers that have /bodies) the whole runs in the span come a run
+// per request; a run the server cannot give is asked for fragment by fragment.
+export async function loadHistory(get, first, until, parallel = 6, run = 0) {
     const numbers = [];
     for (let n = first; n < until; n++) numbers.push(n);
     const bodies = new Array(numbers.length).fill(null);
+    const units = [];  // [index, count]: count 1 a body, else a run
+    for (let i = 0; i < numbers.length;) {
+        const whole = run > 1 && (numbers[i] - 1) % run === 0 && i + run <= numbers.length;
+        units.push([i, whole ? run : 1]);
+        i += whole ? run : 1;
+    }
+    const one = async (i) => {
+        try {
+            bodies[i] = await get(`${numbers[i]}/body`);
+        } catch (error) {
+            if (error.status !== 404) throw error;
+        }
+    };
     let next = 0;
     const worker = async () => {
-        while (next < numbers.length) {
-            const i = next++;
+        while (next < units.length) {
+            const [i, count] = units[next++];
+            if (count === 1) {
+                await one(i);
+                continue;
+            }
             try {
-                bodies[i] = await get(`${numbers[i]}/body`);
+                bodies[i] = await get(`${numbers[i]}/bodies`);
+                bodies.fill(new Uint8Array(0), i + 1, i + count);  // their elements are in the run's
             } catch (error) {
                 if (error.status !== 404) throw error;
+                for (let k = i; k < i + count; k++) await one(k);
             }
         }
     };
-    await Promise.all(Array.from({ length: Math.min(parallel, numbers.length) }, worker));
+    await Promise.all(Array.from({ length: Math.min(parallel, units.length) }, worker));
     let from = 0;
     bodies.forEach((b, i) => { if (b === null) from = i + 1; });
     if (from >= numbers.length) return [];
@@ -324,7 +348,7 @@ export async function loadHistory(get, first, until, parallel = 6) {
         start = await get(`${numbers[from]}/start`);
     } catch (error) {
         if (error.status !== 404) throw error;
-        return loadHistory(get, numbers[from] + 1, until, parallel);
+        return loadHistory(get, numbers[from] + 1, until, parallel, run);
     }
     const elements = [];
     for (const bytes of [start, ...bodies.slice(from)]) {

@@ -159,7 +159,8 @@ function rewindable(live, joined) {
     }
     live.history = 'loading';
     const before = live.player;
-    loadHistory((path) => live.follower.get(path, true), first, joined).then((elements) => {
+    const run = Number.isInteger(live.sync?.run) ? live.sync.run : 0;
+    loadHistory((path) => live.follower.get(path, true), first, joined, 6, run).then((elements) => {
         // A map change meanwhile made the history another map's.
         if (shown !== live || live.player !== before || elements.length === 0) {
             live.history = 'none';
