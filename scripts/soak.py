@@ -919,13 +919,16 @@ def run():
     # Each open web connection holds a visitor thread and a descriptor for as long as its client
     # keeps it (a silent one 5 s): those follow the load, so threads and descriptors are judged
     # without them. A leak stays when the connections go. They come in whole units: a rise of
-    # less than one is the load's noise. Less the connections they are judged by each window's
-    # median, not its floor: a sample taken between a connection's accept and its thread's start
-    # (or its close and the thread's end) reads one low, and the floor would follow those dips.
+    # less than one is the load's noise. Less the connections, threads are judged by each
+    # window's median, not its floor: a sample taken between a connection's accept and its
+    # thread's start (or its close and the thread's end) reads one low, and the floor would
+    # follow those dips. Descriptors err the other way: a connection both ends have closed is
+    # gone from the kernel's table while its descriptor waits for the accept loop to join the
+    # visitor and close it, so a sample reads one or two high; their floor is the level.
     judged = [(r[0], r[1], r[2] - r[5], r[3] - r[5]) for r in rows]
     median = lambda values: statistics.median_low(list(values))
     for col, name, unit, level in ((1, "resident memory", 0, min), (2, "threads", 1, median),
-                                   (3, "descriptors", 1, median)):
+                                   (3, "descriptors", 1, min)):
         g = growth(judged, warmup_h, col, level)
         grow[name] = g
         if col == 1 and sanitized:
