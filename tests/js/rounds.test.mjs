@@ -60,6 +60,16 @@ test('highlights: opening kills, a multi-kill, a clutch and only the late defuse
     }
 });
 
+test('a drawn round counts: the next one is numbered after it, on that map only', () => {
+    const index = new RoundIndex();
+    const drawn = [lineup('de_c'), [c.clock(3)], 2, [c.clock(105)], ...ticks(104, 3), [c.radio(4)],
+        ...nextRound(0, 0), ...ticks(104, 3), [c.death(0, 2), c.dies(2), c.radio(T_WIN)], ...nextRound(1, 0),
+        lineup('de_d'), [c.clock(3)], 2, [c.clock(105)]];
+    for (const e of elements(drawn)) index.add(e);
+    assert.deepEqual(index.rounds.map((r) => [r.map, r.number, r.winner]),
+        [['de_c', 1, 0], ['de_c', 2, 1], ['de_c', 3, null], ['de_d', 1, null]]);
+});
+
 test('a stream joined mid-map numbers its rounds from the score', () => {
     const index = new RoundIndex();
     // A live viewer's first element: the full state, score 2 : 1, mid-round.

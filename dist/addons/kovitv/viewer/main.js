@@ -300,8 +300,8 @@ function frame(now) {
         view.draw(state, p.time, picture, focus);
         if (!firstFrame && state.map) firstFrameDone();  // drawn from the stream, not an empty start
         if (now - lastPanels > PANEL_MS) {
-            renderPanels(panels, state, p.time, [focus.selected, focus.follow]);
             const current = roundAt(p.rounds, p.position);
+            renderPanels(panels, state, p.time, [focus.selected, focus.follow], current?.number);
             const key = `${p.rounds.length}/${p.highlights.length}/${current?.start}/${current?.end}`;
             if (key !== roundsDrawn) {
                 renderRounds({ rounds: $('rounds'), highlights: $('highlights') }, p.rounds, p.highlights, current);

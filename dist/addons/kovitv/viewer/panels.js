@@ -1,7 +1,8 @@
 // The text beside the map: round, scores and clock, the players of each team, kill feed, chat,
 // and the rounds and highlights of what is replayed.
 //
-//   renderPanels(elements: { score, round, clock, bomb, teams, feed, chat }, state, time, lit)
+//   renderPanels(elements: { score, round, clock, bomb, teams, feed, chat }, state, time, lit,
+//                round: the number of the round shown, from the round index; else the score's)
 //       lit: the slots to mark in the scoreboard (chosen or followed)
 //   renderRounds(elements: { rounds, highlights }, rounds, highlights, current: the round shown)
 //   clockText(state, time) -> "1:55", "C4 0:25", "round over" or ""
@@ -71,10 +72,13 @@ function teamTable(state, team, title, score, lit) {
     return box;
 }
 
-export function renderPanels(elements, state, time, lit = []) {
+export function renderPanels(elements, state, time, lit = [], round = null) {
     elements.score.textContent = `${state.map?.name || 'no map yet'}   T ${state.score.t} : ${state.score.ct} CT`;
     if (elements.round) {
-        elements.round.textContent = state.map ? `Round ${state.score.t + state.score.ct + 1} \u00b7 ` +
+        // The index's number stays on the round just won until the next begins; the score has
+        // moved on by then.
+        const number = Number.isInteger(round) ? round : state.score.t + state.score.ct + 1;
+        elements.round.textContent = state.map ? `Round ${number} \u00b7 ` +
             `T ${aliveCount(state, 1)} alive, CT ${aliveCount(state, 2)} alive` : '';
     }
     const clock = clockText(state, time);

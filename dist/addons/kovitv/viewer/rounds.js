@@ -13,7 +13,8 @@
 //
 // The stream has no round-start chunk: a round starts with the map, or at the first rise of the
 // round clock after a round end (the freeze time's clock). Its number is the score's sum plus
-// one, as the score stands then, so a stream joined mid-map numbers its rounds right.
+// one, as the score stands then, so a stream joined mid-map numbers its rounds right; draws
+// score nobody, so the draws seen since the map began are added.
 
 import { BOMB_PLANTED, GameState, KILLER_WORLD, STATE_ALIVE } from './state.js';
 import { decodePacket } from './stream.js';
@@ -59,11 +60,12 @@ export class RoundIndex {
         this.ended = true;    // the last round ended: the next clock rise starts one
         this.lastTick = null;  // { seconds, time } of the newest clock chunk
         this.plantTick = null;  // the first clock chunk since the bomb was planted
+        this.draws = 0;  // rounds drawn on this map
     }
 
     open(record) {
         const s = this.state;
-        const round = { map: s.map?.name ?? '', number: s.score.t + s.score.ct + 1, start: record,
+        const round = { map: s.map?.name ?? '', number: s.score.t + s.score.ct + 1 + this.draws, start: record,
             end: null, winner: null, how: '' };
         this.rounds.push(round);
         this.current = { round, kills: new Map(), opened: false, most: { 1: 0, 2: 0 }, alone: {} };
@@ -100,6 +102,7 @@ export class RoundIndex {
         s.applyDecoded(decoded, time, fresh);
         if (opens) {
             this.lastTick = null;
+            this.draws = 0;
             this.open(record);
         } else if (this.ended && rise) {
             this.open(record);
@@ -146,6 +149,7 @@ export class RoundIndex {
         const s = this.state;
         r.round.end = record;
         r.round.winner = winner;
+        if (winner === 0) this.draws++;
         r.round.how = plantedBefore && winner === 2 ? 'defuse' : howWon(winner, s);
         this.ended = true;
         for (const [, k] of r.kills) {
