@@ -1,7 +1,7 @@
 // The delayed stream kept for web viewers: the spectator sender appends every element it sends,
 // ten at a time make a fragment. The current map's fragments are kept back to its start (so a
 // viewer can pause and rewind live), bounded in count and bytes; of earlier maps, only what
-// falls in the newest thirty.
+// falls in the newest minute.
 //
 // Byte layout of a fragment's start and body, each a run of elements:
 //   element = flags (1 byte, FRAGMENT_RESET) | packet count (1 byte) | per packet: length
@@ -22,7 +22,6 @@
 // 5 s of game: a browser viewer makes one request per fragment, and with fewer elements the
 // response headers would weigh more than the packets.
 constexpr int FRAGMENT_ELEMENTS = 10;
-constexpr int FRAGMENT_MS = FRAGMENT_ELEMENTS * 500;
 constexpr int FRAGMENTS_KEPT = 12;    // 60 s: always kept, whatever the map
 constexpr int FRAGMENTS_MAP_MAX = 1440;  // the current map's: two hours
 constexpr int FRAGMENT_BYTES_MAX = 8 << 20;  // all kept fragments, their bookkeeping included
