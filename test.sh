@@ -98,8 +98,8 @@ skip() {
 
 # Line tables are all the sanitizers' reports need, and full debug information would cost as much
 # time again; the sanitizer builds are optimised as the sanitizers advise (-O1).
-FLAGS_O2="-O2 -g1 -DNDEBUG"
-FLAGS_O1="-O1 -g1 -DNDEBUG"
+O2=("-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
+O1=("-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
 
 build() {  # build DIR [cmake options...] [-- targets...]
     local dir=$1; shift
@@ -154,8 +154,7 @@ if [ "$mode" = quick ]; then
     command -v node >/dev/null || kovitv_install nodejs
     start js "the browser viewer's JavaScript under node's test runner" node_tests
     if run native "native build (no sanitizers, no benchmarks)" \
-        build build/native -DKOVITV_BENCH=OFF "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$FLAGS_O1" \
-        "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$FLAGS_O1"; then
+        build build/native -DKOVITV_BENCH=OFF "${O1[@]}"; then
         run unit "the native build's tests" \
             bash -c 'cd build/native && ctest -j2 --output-on-failure --timeout 600'
     else
@@ -232,8 +231,7 @@ start js "the browser viewer's JavaScript under node's test runner" node_tests
 
 asan_ok=0
 run asan-build "native build, AddressSanitizer + UndefinedBehaviorSanitizer" \
-    build build/asan -DKOVITV_SANITIZE=ON -DKOVITV_BENCH=OFF \
-    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$FLAGS_O1" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$FLAGS_O1" \
+    build build/asan -DKOVITV_SANITIZE=ON -DKOVITV_BENCH=OFF "${O1[@]}" \
     && asan_ok=1
 if [ "$asan_ok" = 1 ]; then
     start asan-tests "the native tests under ASan/UBSan" asan_chain
@@ -252,8 +250,7 @@ fi
 
 tsan_ok=0
 run tsan-build "native build, ThreadSanitizer (the tests)" \
-    build build/tsan -DKOVITV_TSAN=ON -DKOVITV_BENCH=OFF \
-    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$FLAGS_O1" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$FLAGS_O1" \
+    build build/tsan -DKOVITV_TSAN=ON -DKOVITV_BENCH=OFF "${O1[@]}" \
     -- kovitv_tests && tsan_ok=1
 if [ "$tsan_ok" = 1 ]; then
     start tsan-tests "the concurrency tests under ThreadSanitizer" bash -c \
@@ -268,8 +265,7 @@ start fuzz "fuzzing the request parser and every reader of outside bytes (20 s e
 i386_ok=0
 if [ "$have_i386" = 1 ]; then
     run i386-build "i386 build (the library real servers load)" \
-        build build/i386 -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux.cmake -DKOVITV_BENCH=OFF \
-        "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$FLAGS_O2" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$FLAGS_O2" \
+        build build/i386 -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux.cmake -DKOVITV_BENCH=OFF "${O2[@]}" \
         && i386_ok=1
     if [ "$i386_ok" = 1 ]; then
         start i386-tests "i386: exports, glibc 2.17 at most, and every test" i386_checks
@@ -284,8 +280,7 @@ fi
 
 win32_ok=0
 run win32-build "Win32 build (MinGW-w64): the DLL and the Windows simhost" \
-    build build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$FLAGS_O2" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$FLAGS_O2" \
+    build build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake "${O2[@]}" \
     -- kovitv_mm simhost \
     && win32_ok=1
 if [ "$win32_ok" = 1 ] && [ "$asan_ok" = 1 ]; then

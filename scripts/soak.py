@@ -274,8 +274,8 @@ class Load:
             return None
         return int(m.group(1)), head, body
 
-    def get(self, path):
-        return self.request(f"GET {path} HTTP/1.1\r\nHost: soak\r\nConnection: close\r\n\r\n".encode())
+    def get(self, path, timeout=5.0):
+        return self.request(f"GET {path} HTTP/1.1\r\nHost: soak\r\nConnection: close\r\n\r\n".encode(), timeout)
 
     def check_elements(self, body, what, single):
         at = n = 0
@@ -349,8 +349,7 @@ class Load:
                 nxt += 1
             # As fragments.js follows a server that holds: the next one, answered once it is out.
             if nxt == newest + 1 and rng.random() < 0.5 and not self.stop.is_set():
-                r = self.request(f"GET /live/{nxt}/body HTTP/1.1\r\nHost: soak\r\nConnection: close\r\n\r\n".encode(),
-                                 timeout=15.0)
+                r = self.get(f"/live/{nxt}/body", timeout=15.0)
                 if r and r[0] == 200:
                     self.check_elements(r[2], f"{nxt}/body", False)
                     self.counters.add("held bodies")

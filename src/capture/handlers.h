@@ -10,9 +10,8 @@
 inline int intArg(const void* arg) { return *static_cast<const int*>(arg); }
 
 struct ChatKind {
-    const char* key;     // SayText argument 1
-    const char* prefix;  // what the game shows before such a line; not sent
-    int32_t kind;        // sent to spectators
+    const char* key;  // SayText argument 1
+    int32_t kind;     // sent to spectators
 };
 
 struct RadioCode {

@@ -16,14 +16,14 @@ using capture::player;
 using capture::slotOfId;
 
 const ChatKind g_chat_kinds[CHAT_KINDS] = {
-    {"#Cstrike_Chat_All", "", 2},
-    {"#Cstrike_Chat_AllDead", "*DEAD* ", 5},
-    {"#Cstrike_Chat_AllSpec", "", 6},
-    {"#Cstrike_Chat_Spec", "(SPEC) ", 7},
-    {"#Cstrike_Chat_CT", "(CT) ", 0},
-    {"#Cstrike_Chat_T", "(T) ", 1},
-    {"#Cstrike_Chat_CT_Dead", "(CT) *DEAT* ", 3},
-    {"#Cstrike_Chat_T_Dead", "(T) *DEAT* ", 4},
+    {"#Cstrike_Chat_All", 2},
+    {"#Cstrike_Chat_AllDead", 5},
+    {"#Cstrike_Chat_AllSpec", 6},
+    {"#Cstrike_Chat_Spec", 7},
+    {"#Cstrike_Chat_CT", 0},
+    {"#Cstrike_Chat_T", 1},
+    {"#Cstrike_Chat_CT_Dead", 3},
+    {"#Cstrike_Chat_T_Dead", 4},
 };
 
 const RadioCode g_radio_codes[] = {

@@ -66,7 +66,8 @@ bool sendRun(StreamSocket* connection, int first) {
         pieces[i] = run[i]->m_body;
         lengths[i] = run[i]->m_body_length;
     }
-    return sendPieces(connection, "200 OK", TYPE_BINARY, CACHE_FRAGMENT, pieces, lengths, LIVE_RUN);
+    return sendPieces(connection, "200 OK", TYPE_BINARY, CACHE_FRAGMENT, pieces, lengths, LIVE_RUN,
+                      true);
 }
 
 // "/live/N/start", "/live/N/body" or "/live/N/bodies" (path after "/live/").

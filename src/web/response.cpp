@@ -214,41 +214,44 @@ bool sendAll(StreamSocket* connection, const char* data, int length) {
 
 bool sendContent(StreamSocket* connection, const char* status, const char* type,
                  const char* cache_control, const char* data, int length, bool stream) {
-    Response response(status, length, type, cache_control, stream);
-    // The start rides with the header; the rest goes straight from the caller's bytes.
-    int first = length < RAW_READ_SIZE ? length : RAW_READ_SIZE;
-    if (first > 0) memcpy(response.room(), data, size_t(first));
-    if (!response.send(connection, first)) return false;
-    return first == length || sendAll(connection, data + first, length - first);
+    return sendPieces(connection, status, type, cache_control, &data, &length, 1, stream);
 }
 
 bool sendPieces(StreamSocket* connection, const char* status, const char* type,
-                 const char* cache_control, const char* const* pieces, const int* lengths,
-                 int count) {
+                const char* cache_control, const char* const* pieces, const int* lengths,
+                int count, bool stream) {
     int total = 0;
     for (int i = 0; i < count; i++) total += lengths[i];
-    Response response(status, total, type, cache_control, true);
-    if (response.m_header <= 0) return false;
-    // Gathered behind the header a buffer at a time: one send per few pieces, not per piece.
+    Response response(status, total, type, cache_control, stream);
+    // Small pieces are gathered behind the header a buffer at a time; once the header is out,
+    // a buffer's worth or more goes straight from the caller's bytes.
     char* room = response.room();
     int placed = 0;
     bool header_sent = false;
+    auto flush = [&] {
+        bool sent = header_sent ? sendAll(connection, room, placed) : response.send(connection, placed);
+        header_sent = true;
+        placed = 0;
+        return sent;
+    };
     for (int i = 0; i < count; i++) {
         for (int at = 0; at < lengths[i];) {
-            if (placed == RAW_READ_SIZE) {
-                if (!(header_sent ? sendAll(connection, room, placed)
-                                  : response.send(connection, placed)))
-                    return false;
-                header_sent = true;
-                placed = 0;
+            int left = lengths[i] - at;
+            if (header_sent && placed == 0 && left >= RAW_READ_SIZE) {
+                if (!sendAll(connection, pieces[i] + at, left)) return false;
+                break;
             }
-            int n = lengths[i] - at < RAW_READ_SIZE - placed ? lengths[i] - at : RAW_READ_SIZE - placed;
+            if (placed == RAW_READ_SIZE) {
+                if (!flush()) return false;
+                continue;
+            }
+            int n = left < RAW_READ_SIZE - placed ? left : RAW_READ_SIZE - placed;
             memcpy(room + placed, pieces[i] + at, size_t(n));
             placed += n;
             at += n;
         }
     }
-    return header_sent ? sendAll(connection, room, placed) : response.send(connection, placed);
+    return placed == 0 && header_sent ? true : flush();
 }
 
 bool sendFile(StreamSocket* connection, const char* path, char* query) {

@@ -42,10 +42,10 @@ bool sendAll(StreamSocket* connection, const char* data, int length);
 bool sendContent(StreamSocket* connection, const char* status, const char* type,
                  const char* cache_control, const char* data, int length, bool stream = false);
 
-// As sendContent with the stream's header, the data being count pieces sent one after another.
+// As sendContent, the data being count pieces sent one after another.
 bool sendPieces(StreamSocket* connection, const char* status, const char* type,
                 const char* cache_control, const char* const* pieces, const int* lengths,
-                int count);
+                int count, bool stream = false);
 
 // Answers one request: the file <game>/<dir><path>, as stored when query is null, else filled
 // with the query and the configuration store. A missing, unreadable or folder name gets the 404

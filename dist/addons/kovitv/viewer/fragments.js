@@ -138,6 +138,7 @@ export class Follower {
             if (this.running) f();
         }, ms);
         this.timers.push(t);
+        return t;
     }
 
     status(text, notice = false) {
@@ -186,13 +187,7 @@ export class Follower {
             this.clearTimer(this.pollTimer);
             this.timers = this.timers.filter((x) => x !== this.pollTimer);
         }
-        this.pollTimer = null;
-        const t = this.setTimer(() => {
-            this.timers = this.timers.filter((x) => x !== t);
-            if (this.running) this.poll();
-        }, ms);
-        this.pollTimer = t;
-        this.timers.push(t);
+        this.pollTimer = this.later(() => this.poll(), ms);
     }
 
     failed(error) {
