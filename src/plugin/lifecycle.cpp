@@ -79,7 +79,7 @@ void fillMapRecord(const char* map) {
 
 // The encoder is joined before anything it reads is cleared; what it had not yet taken, the
 // slot being filled included, is encoded here, so the map's last events and score are in the
-// broadcast and the demo (a few slots at most: well under a millisecond).
+// broadcast and the demo (a few slots at most).
 void endMap() {
     g_delay_thread.stop();
     if (g_current != nullptr) delayRemainingSlots();
