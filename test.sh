@@ -3,7 +3,8 @@
 # and the browser check's npm packages; needs root).
 #
 #   ./test.sh          everything: the browser viewer's JavaScript under node; the native build
-#                      under AddressSanitizer and UndefinedBehaviorSanitizer with its tests, a
+#                      under AddressSanitizer and UndefinedBehaviorSanitizer with its tests (the
+#                      real server's demos held to its logs among them), a
 #                      short soak of hostile play, the start page and the viewer (live and a
 #                      demo) in headless Chromium and a thousand viewers through nginx; the
 #                      rooms' layering; the readers of outside bytes under libFuzzer; the
@@ -25,7 +26,7 @@ mode=all
 case "${1:-}" in
     "") ;;
     quick) mode=quick;;
-    -h|--help) sed -n '2,20s/^# \{0,1\}//p' "$0"; exit 0;;
+    -h|--help) sed -n '2,21s/^# \{0,1\}//p' "$0"; exit 0;;
     *) echo "test.sh: unknown argument $1 (try ./test.sh --help)" >&2; exit 2;;
 esac
 

@@ -112,3 +112,59 @@ TEST_F(CaptureMessages, AnUnknownTeamsScoreGoesToIndexZeroAndNoDamageChangesNoth
     send(gmsgDamage, 1, {0, 0, 0, 1.0, 2.0, 3.0});
     EXPECT_EQ(slotOf(1).m_changed, 0);
 }
+
+// The sequences of the real game (ReGameDLL_CS, seen on a real server).
+TEST_F(CaptureMessages, TheGamesDefuseIsAnnouncedAsSuchThenTheCtsWinAndTheBombLeaves) {
+    m_globals.time = 70.4f;
+    send(gmsgBombDrop, 0, {5.0, 6.0, 7.0, 1});
+    send(gmsgSendAudio, 0, {0, "%!MRAD_BOMBPL", 100});
+    ASSERT_TRUE(g_roundtime.m_bomb);
+    nextSlot();
+    send(gmsgSendAudio, 0, {0, "%!MRAD_BOMBDEF", 100});
+    EXPECT_FALSE(g_roundtime.m_bomb);  // the round is decided: the next RoundTime counts
+    send(gmsgBombPickup, 0, {});
+    send(gmsgSendAudio, 0, {0, "%!MRAD_ctwin", 100});
+    std::vector<int> codes;
+    for (EventNode* n = g_current->m_events.m_head; n != nullptr; n = n->m_next)
+        if (n->m_chunk->getHeader() == CHUNK_MSG)
+            codes.push_back(static_cast<MsgPacketChunk*>(n->m_chunk)->m_code);
+    EXPECT_EQ(codes, (std::vector<int>{MSG_BOMBDEF, MSG_CTWIN}));
+    EXPECT_EQ(g_current->m_bomb.m_state, 0);
+    send(gmsgRoundTime, 0, {5});
+    EXPECT_EQ(g_roundtime.m_seconds, 5);
+}
+
+TEST_F(CaptureMessages, TheBombsSecondDropMovesItToWhereItLiesWithoutAnEvent) {
+    send(gmsgBombDrop, 0, {-100.9, 250.5, 36.0, 0});  // where the carrier fell
+    EXPECT_EQ(eventCount(), 0);
+    nextSlot();
+    int ticks = eventCount();  // the round clock's
+    send(gmsgBombDrop, 0, {-40.2, 260.7, 2.0, 0});  // a second later, at rest
+    EXPECT_EQ(g_current->m_bomb.m_state, 1);
+    EXPECT_EQ(g_current->m_bomb.m_x, -40);
+    EXPECT_EQ(g_current->m_bomb.m_y, 260);
+    EXPECT_EQ(eventCount(), ticks);
+}
+
+TEST_F(CaptureMessages, AnObserversHealthOfOneKeepsHimDead) {
+    edict_t* e = entity(1);
+    send(gmsgResetHUD, 1, {});
+    send(gmsgHealth, 1, {100});
+    e->v.health = 100;
+    e->v.movetype = MOVETYPE_WALK;
+    PlayerPostThink(e);
+    send(gmsgHealth, 1, {0});
+    send(gmsgDeathMsg, 0, {2, 1, 0, "ak47"});
+    nextSlot();
+    e->v.deadflag = DEAD_DEAD;
+    PlayerPostThink(e);
+    nextSlot();
+    // A few seconds later the game makes him an observer.
+    e->v.deadflag = DEAD_RESPAWNABLE;
+    e->v.health = 1;
+    e->v.movetype = MOVETYPE_NONE;
+    send(gmsgHealth, 1, {1});
+    PlayerPostThink(e);
+    EXPECT_EQ(slotOf(1).m_health, 1);
+    EXPECT_EQ(slotOf(1).m_state & (STATE_DEAD | STATE_ALIVE), STATE_DEAD);
+}

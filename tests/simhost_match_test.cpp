@@ -3,6 +3,7 @@
 // and whether it does it the way Counter-Strike does.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -14,6 +15,7 @@
 #include "messages.h"
 #include "simhost.h"
 #include "test_host.h"
+#include "trace_lines.h"
 
 namespace {
 
@@ -238,42 +240,6 @@ int attach(PLUG_LOADTIME, META_FUNCTIONS* table, meta_globals_t* globals, gamedl
     return 1;
 }
 
-// --- the trace ---------------------------------------------------------------------------------
-
-// One trace line: every value as its text (strings unescaped).
-using TraceLine = std::map<std::string, std::string>;
-
-TraceLine parseLine(const std::string& line) {
-    TraceLine out;
-    size_t i = 1;
-    auto readString = [&](std::string* s) {
-        ++i;  // the opening quote
-        while (i < line.size() && line[i] != '"') {
-            if (line[i] == '\\' && i + 1 < line.size()) {
-                char c = line[++i];
-                *s += c == 'n' ? '\n' : c;
-            } else {
-                *s += line[i];
-            }
-            ++i;
-        }
-        ++i;
-    };
-    while (i < line.size() && line[i] == '"') {
-        std::string key, value;
-        readString(&key);
-        ++i;  // the colon
-        if (line[i] == '"') {
-            readString(&value);
-        } else {
-            while (i < line.size() && line[i] != ',' && line[i] != '}') value += line[i++];
-        }
-        out[key] = value;
-        if (line[i] == ',') ++i;
-    }
-    return out;
-}
-
 // --- a recorded match --------------------------------------------------------------------------
 
 struct Played {
@@ -346,7 +312,7 @@ Played play(const Script& script) {
         p.hook_warnings = host.hookWarnings();
     }
     std::ifstream in(dir.file("trace.jsonl"));
-    for (std::string line; std::getline(in, line);) p.trace.push_back(parseLine(line));
+    for (std::string line; std::getline(in, line);) p.trace.push_back(parseTraceLine(line));
     g_rec = nullptr;
     return p;
 }
@@ -502,25 +468,137 @@ TEST(SimhostMatch, ARoundEndsByEliminationOnlyWhenTheLosersAreAllDead) {
             alive.erase(atoi(t.at("player").c_str()));
         } else if (e == "round_start" || e == "map") {
             alive.clear();
-        } else if (e == "round_end" && t.at("reason") == "elimination") {
+        } else if (e == "round_end" && (t.at("reason") == "CTs_Win" || t.at("reason") == "Terrorists_Win" ||
+                                        t.at("reason") == "Round_Draw")) {
             ++eliminations;
-            int loser = t.at("winner") == "CT" ? 1 : 2;
-            for (int i : alive) EXPECT_NE(team[i], loser) << "player " << i << " still alive at " << t.at("t");
+            for (int i : alive) {
+                if (t.at("winner") == "draw") ADD_FAILURE() << "player " << i << " alive at a draw";
+                int loser = t.at("winner") == "CT" ? 1 : 2;
+                EXPECT_NE(team[i], loser) << "player " << i << " still alive at " << t.at("t");
+            }
         }
     }
     EXPECT_GT(eliminations, 0);
-    // Each round's end is announced to everybody at once, with the game's radio code.
-    int announced = 0;
-    for (const Message* m : p.all("SendAudio")) {
-        if (m->dest != MSG_BROADCAST) continue;
-        EXPECT_EQ(m->to, 0);
-        EXPECT_EQ(m->num(0), 0);
-        const std::string& code = m->text(1);
-        if (code == "%!MRAD_terwin" || code == "%!MRAD_ctwin" || code == "%!MRAD_rounddraw" ||
-            code == "%!MRAD_BOMBDEF")
-            ++announced;
+}
+
+// Each round's end as the game does it: the cause named as its log names it, announced to
+// everybody with the winners' radio code; a defuse says so first and takes the bomb off the
+// radar; an explosion is the terrorists' win.
+TEST(SimhostMatch, EachRoundEndsWithTheGamesAnnouncementForItsCause) {
+    const Played& p = longMatch();
+    const std::map<std::string, std::string> audio = {
+        {"Target_Bombed", "%!MRAD_terwin"}, {"Terrorists_Win", "%!MRAD_terwin"},
+        {"Bomb_Defused", "%!MRAD_ctwin"},   {"Target_Saved", "%!MRAD_ctwin"},
+        {"CTs_Win", "%!MRAD_ctwin"},        {"Round_Draw", "%!MRAD_rounddraw"}};
+    // The broadcast announcements and bomb messages, with when they came.
+    std::vector<std::pair<float, std::string>> said;
+    for (const Message& m : p.rec.messages) {
+        std::string name = p.nameOf(m);
+        if (name == "SendAudio" && m.dest == MSG_BROADCAST) {
+            EXPECT_EQ(m.num(0), 0);
+            said.push_back({m.time, m.text(1)});
+        } else if (name == "BombPickup") {
+            said.push_back({m.time, "BombPickup"});
+        }
     }
-    EXPECT_EQ(size_t(announced), p.events("round_end").size());
+    std::map<std::string, int> causes;
+    size_t ends = 0;
+    for (const TraceLine* t : p.events("round_end")) {
+        ++ends;
+        const std::string& reason = t->at("reason");
+        ASSERT_TRUE(audio.count(reason)) << reason;
+        ++causes[reason];
+        float at = float(atof(t->at("t").c_str()));
+        std::vector<std::string> now;
+        for (const auto& s : said)
+            if (std::fabs(s.first - at) < 0.005f && s.second != "%!MRAD_BOMBPL") now.push_back(s.second);
+        std::vector<std::string> want = {audio.at(reason)};
+        if (reason == "Bomb_Defused") want = {"%!MRAD_BOMBDEF", "BombPickup", "%!MRAD_ctwin"};
+        EXPECT_EQ(now, want) << reason << " at " << at;
+        const std::string& winner = t->at("winner");
+        EXPECT_EQ(winner, audio.at(reason) == "%!MRAD_terwin" ? "TERRORIST"
+                          : audio.at(reason) == "%!MRAD_ctwin" ? "CT" : "draw");
+    }
+    EXPECT_GT(causes["Target_Bombed"], 0);
+    EXPECT_GT(causes["Bomb_Defused"], 0);
+    EXPECT_GT(causes["Terrorists_Win"] + causes["CTs_Win"], 0);
+    int round_ends = 0;
+    for (const auto& s : said)
+        round_ends += s.second == "%!MRAD_terwin" || s.second == "%!MRAD_ctwin" || s.second == "%!MRAD_rounddraw";
+    EXPECT_EQ(size_t(round_ends), ends);
+}
+
+// What the game sends, shown round by round: at each round start BombPickup to all, then the
+// carrier's c4 icon; a drop twice, where the carrier fell and a second later where the bomb lies
+// (only then can it be picked up); a pickup shows the icon, then tells everybody.
+TEST(SimhostMatch, TheBombIsClearedAtEachRoundStartAndItsDropComesTwice) {
+    const Played& p = longMatch();
+    const auto& msgs = p.rec.messages;
+    auto starts = p.events("round_start");
+    ASSERT_GT(starts.size(), 5u);
+    for (const TraceLine* t : starts) {
+        float at = float(atof(t->at("t").c_str()));
+        size_t pickup = msgs.size(), icon = msgs.size();
+        for (size_t i = 0; i < msgs.size(); ++i) {
+            if (std::fabs(msgs[i].time - at) > 0.005f) continue;
+            std::string name = p.nameOf(msgs[i]);
+            if (name == "BombPickup" && pickup == msgs.size()) pickup = i;
+            if (name == "StatusIcon" && msgs[i].text(1) == "c4" && msgs[i].num(0) != 0 && icon == msgs.size())
+                icon = i;
+        }
+        ASSERT_LT(pickup, msgs.size()) << "no BombPickup at the round start at " << at;
+        if (t->at("terrorists") != "0") {
+            ASSERT_LT(icon, msgs.size()) << "no carrier at " << at;
+            EXPECT_LT(pickup, icon) << at;
+        }
+    }
+    // Drops: each BombDrop of flag 0 is a trace "drop" or "land" at the same place and time.
+    std::vector<const TraceLine*> moves;
+    for (const TraceLine* t : p.events("bomb"))
+        if (t->at("action") == "drop" || t->at("action") == "land") moves.push_back(t);
+    std::vector<const Message*> drops;
+    for (const Message* m : p.all("BombDrop"))
+        if (m->num(3) == 0) drops.push_back(m);
+    ASSERT_EQ(drops.size(), moves.size());
+    int landed = 0;
+    for (size_t i = 0; i < drops.size(); ++i) {
+        EXPECT_NEAR(drops[i]->time, atof(moves[i]->at("t").c_str()), 0.005);
+        EXPECT_NEAR(drops[i]->args[0].f, atof(moves[i]->at("x").c_str()), 0.01);
+        EXPECT_NEAR(drops[i]->args[1].f, atof(moves[i]->at("y").c_str()), 0.01);
+        if (moves[i]->at("action") != "land") continue;
+        ++landed;
+        ASSERT_GT(i, 0u);
+        ASSERT_EQ(moves[i - 1]->at("action"), "drop");  // one landing per drop
+        float after = float(atof(moves[i]->at("t").c_str()) - atof(moves[i - 1]->at("t").c_str()));
+        EXPECT_GE(after, 0.79f);
+        EXPECT_LE(after, 1.21f);
+    }
+    EXPECT_GT(landed, 0);
+    // A pickup from the floor comes after the landing; its icon goes first, then BombPickup.
+    int floor_pickups = 0;
+    const TraceLine* last_move = nullptr;
+    for (const TraceLine& t : p.trace) {
+        // A round's spawns come before its carrier is given the bomb.
+        if (t.at("event") == "spawn" || t.at("event") == "map") last_move = nullptr;
+        if (t.at("event") != "bomb") continue;
+        const std::string& a = t.at("action");
+        if (a == "drop" || a == "land") last_move = &t;
+        if (a != "pickup" || last_move == nullptr) continue;
+        ++floor_pickups;
+        EXPECT_EQ(last_move->at("action"), "land") << "picked up in the air at " << t.at("t");
+        last_move = nullptr;
+        float at = float(atof(t.at("t").c_str()));
+        int player = atoi(t.at("player").c_str());
+        std::vector<std::string> order;
+        for (const Message& m : msgs)
+            if (std::fabs(m.time - at) < 0.005f) {
+                std::string name = p.nameOf(m);
+                if (name == "BombPickup") order.push_back(name);
+                if (name == "StatusIcon" && m.text(1) == "c4" && m.to == player) order.push_back("icon");
+            }
+        EXPECT_EQ(order, (std::vector<std::string>{"icon", "BombPickup"})) << "at " << at;
+    }
+    EXPECT_GT(floor_pickups, 0);
 }
 
 TEST(SimhostMatch, TheTraceNamesEveryKillTheDeathMessagesShow) {
@@ -545,6 +623,34 @@ TEST(SimhostMatch, TheTraceNamesEveryKillTheDeathMessagesShow) {
         }
     }
     EXPECT_TRUE(world) << "no kill by the world";
+    // As on the real server: a death by the world costs the victim no frag; a kill adds one.
+    // The scoreboard lines of a kill come just before its trace line.
+    std::map<std::string, int> frags;
+    std::vector<int> before(p.trace.size(), 0);  // a score line's player's frags until then
+    for (size_t i = 0; i < p.trace.size(); ++i) {
+        const TraceLine& t = p.trace[i];
+        if (t.at("event") == "map") frags.clear();
+        if (t.at("event") != "score") continue;
+        before[i] = frags.count(t.at("player")) ? frags[t.at("player")] : -1000;
+        frags[t.at("player")] = atoi(t.at("frags").c_str());
+    }
+    int world_scores = 0;
+    for (size_t i = 0; i < p.trace.size(); ++i) {
+        const TraceLine& k = p.trace[i];
+        if (k.at("event") != "kill") continue;
+        for (size_t j = i; j-- > 0 && p.trace[j].at("event") == "score" && p.trace[j].at("t") == k.at("t");) {
+            const TraceLine& score = p.trace[j];
+            if (before[j] == -1000) continue;
+            int now = atoi(score.at("frags").c_str());
+            if (k.at("killer") == "0" && score.at("player") == k.at("victim")) {
+                EXPECT_EQ(now, before[j]) << "world kill at " << k.at("t");
+                ++world_scores;
+            } else if (score.at("player") == k.at("killer") && k.at("killer") != k.at("victim")) {
+                EXPECT_EQ(now, before[j] + 1) << "kill at " << k.at("t");
+            }
+        }
+    }
+    EXPECT_GT(world_scores, 0);
 }
 
 TEST(SimhostMatch, ThirtyTwoPlayersPlayAndEachThinksOncePerFrame) {
@@ -723,7 +829,7 @@ TEST(SimhostMatch, FiringTakesOneFromTheClipReloadFillsItAndASwitchSaysSoFirst) 
     for (const Message* m : p.all("ResetHUD")) EXPECT_EQ(m->dest, MSG_ONE);
 }
 
-TEST(SimhostMatch, HurtPlayersGetDamageAndHealthAndTheDeadReadZero) {
+TEST(SimhostMatch, HurtPlayersGetDamageAndHealthTheDeadReadZeroAndObserversOne) {
     const Played& p = longMatch();
     int hurt = 0, falls = 0;
     for (const Message* m : p.all("Damage")) {
@@ -751,6 +857,33 @@ TEST(SimhostMatch, HurtPlayersGetDamageAndHealthAndTheDeadReadZero) {
         }
         EXPECT_TRUE(zero) << "no Health 0 for player " << m.num(1) << " at " << m.time;
     }
+    // The dead who watch until the next spawn turn observers four seconds on: health 1.
+    int observers = 0;
+    for (size_t i = 0; i < p.rec.messages.size(); ++i) {
+        const Message& m = p.rec.messages[i];
+        if (p.nameOf(m) != "DeathMsg") continue;
+        int victim = m.num(1);
+        std::vector<int> health;  // what the victim is told until he spawns again
+        for (size_t j = i + 1; j < p.rec.messages.size(); ++j) {
+            const Message& n = p.rec.messages[j];
+            if (n.to != victim) continue;
+            std::string name = p.nameOf(n);
+            if (name == "ResetHUD") break;
+            if (name != "Health") continue;
+            health.push_back(n.num(0));
+            if (n.num(0) == 1) {
+                EXPECT_NEAR(n.time - m.time, 4.0f, 0.05f);
+                ++observers;
+            }
+        }
+        if (!health.empty()) {
+            EXPECT_EQ(health[0], 0) << victim << " at " << m.time;
+        }
+        if (health.size() > 1) {
+            EXPECT_EQ(health, (std::vector<int>{0, 1})) << victim << " at " << m.time;
+        }
+    }
+    EXPECT_GT(observers, 10);
 }
 
 TEST(SimhostMatch, GrenadesGetTheirWorldModelFromTheThrowerThinkWhileFlyingAndGoAfterExploding) {
@@ -839,24 +972,6 @@ TEST(SimhostMatch, TheBombIsCarriedDroppedPlantedAndEitherExplodesOnTimeOrIsDefu
         planted += m->num(3) == 1;
     }
     EXPECT_GT(planted, 0);
-    // Every pickup goes with the c4 icon shown to one terrorist, in the same frame.
-    std::map<int, std::string> teams;
-    for (size_t i = 0; i < p.rec.messages.size(); ++i) {
-        const Message& m = p.rec.messages[i];
-        std::string name = p.nameOf(m);
-        if (name == "TeamInfo") teams[m.num(0)] = m.text(1);
-        if (name != "BombPickup") continue;
-        EXPECT_TRUE(m.args.empty());
-        bool icon = false;
-        for (size_t j = i > 3 ? i - 3 : 0; j < i + 3 && j < p.rec.messages.size(); ++j) {
-            const Message& n = p.rec.messages[j];
-            if (p.nameOf(n) == "StatusIcon" && n.text(1) == "c4" && n.num(0) != 0) {
-                icon = true;
-                EXPECT_EQ(teams[n.to], "TERRORIST");
-            }
-        }
-        EXPECT_TRUE(icon) << "pickup at " << m.time << " without the c4 icon";
-    }
     // Planted with mp_c4timer 25: it explodes 25 seconds later unless defused first.
     int exploded = 0, defused = 0;
     float plant_at = -1;
@@ -928,7 +1043,7 @@ TEST(SimhostMatch, TheProgramPlaysTheRoundsOfEachMapAndQuitsAfterTheLast) {
     std::vector<std::string> maps;
     int ends = 0;
     for (std::string line; std::getline(in, line);) {
-        TraceLine t = parseLine(line);
+        TraceLine t = parseTraceLine(line);
         if (t["event"] == "map") maps.push_back(t["map"]);
         ends += t["event"] == "round_end";
     }

@@ -184,3 +184,68 @@ TEST(SpectateGame, JsonLinesStayValidWhateverAPlayerIsCalled) {
 }
 
 }  // namespace
+
+TEST(SpectateGame, TheRealGamesObserverHealthChatLineEndAndSecondBombDropShowAsMeant) {
+    SpectatorGame game;
+    Stream s;
+    s.map("de_kovi").player(3, "alice", 0xFF);
+    // Dead and watching: the game gives observers health 1; the state bits say dead.
+    PlayerState dead{};
+    dead.m_index = 3;
+    dead.m_health = 1;
+    dead.m_state = STATE_DEAD;
+    PlayerPacketChunk observer(&dead, nullptr);
+    observer.m_full = false;
+    observer.m_mask = CHANGED_HEALTH | CHANGED_STATE;
+    s.chunk(std::move(observer));
+    s.chunk(ChatPacketChunk(2, 3, "hello from bot 10\n"));
+    BombState bomb{};
+    bomb.m_state = 1;
+    bomb.m_x = -100;
+    bomb.m_y = 250;
+    s.chunk(BombPacketChunk(&bomb));  // where the carrier fell
+    ASSERT_TRUE(s.sendTo(game));
+    bomb.m_x = -40;
+    bomb.m_y = 260;
+    s.chunk(BombPacketChunk(&bomb));  // a second later, where it lies
+    ASSERT_TRUE(s.sendTo(game));
+
+    std::string json = jsonState(game, 2.0);
+    EXPECT_NE(json.find("\"name\":\"alice\",\"team\":\"T\",\"alive\":false,\"health\":0,"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"bomb\":{\"state\":\"dropped\",\"x\":-40,\"y\":260}"), std::string::npos)
+        << json;
+    ASSERT_EQ(game.m_chat.size(), 1u);
+    EXPECT_EQ(game.m_chat[0].m_text, "hello from bot 10");
+    bool chat_event = false;
+    for (const GameEvent& e : game.m_events)
+        if (e.m_type == GameEvent::CHAT) {
+            chat_event = true;
+            EXPECT_NE(jsonEvent(e, 1.0).find("\"text\":\"hello from bot 10\"}"), std::string::npos);
+        }
+    EXPECT_TRUE(chat_event);
+    Traffic traffic;
+    ViewStatus status;
+    status.m_traffic = &traffic;
+    status.m_server = "127.0.0.1:1";
+    std::string screen = renderTerminal(game, status);
+    EXPECT_NE(screen.find("Bomb dropped at (-40, 260)"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("[all] alice: hello from bot 10\x1b[K\n"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("bot 10?"), std::string::npos);
+    EXPECT_NE(screen.find("alice                  0"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(" dead "), std::string::npos) << screen;
+}
+
+TEST(SpectateGame, ADefuseIsAnnouncedAsSuchBeforeTheCtsWin) {
+    SpectatorGame game;
+    Stream s;
+    s.map("de_kovi").chunk(MsgPacketChunk(MSG_BOMBDEF)).chunk(MsgPacketChunk(MSG_CTWIN));
+    ASSERT_TRUE(s.sendTo(game));
+    std::vector<std::string> announced;
+    for (const GameEvent& e : game.m_events)
+        if (e.m_type == GameEvent::ANNOUNCE) announced.push_back(jsonEvent(e, 1.0));
+    ASSERT_EQ(announced.size(), 2u);
+    EXPECT_NE(announced[0].find("\"code\":3,\"text\":\"Bomb defused\""), std::string::npos) << announced[0];
+    EXPECT_NE(announced[1].find("\"code\":0,\"text\":\"Counter-Terrorists win\""), std::string::npos);
+}

@@ -146,6 +146,14 @@ bool delaySlot() {
     return true;
 }
 
+int delayRemainingSlots() {
+    int slots = 0;
+    while (delaySlot()) slots++;
+    if (g_statemgr.closeOpen())
+        while (delaySlot()) slots++;
+    return slots;
+}
+
 void* PacketDelayer(void* arg) {
     Thread* self = static_cast<Thread*>(arg);
     while (self->running()) {

@@ -17,6 +17,11 @@ void* PacketDelayer(void* thread);
 // g_pck_buffer and hands it to g_snapshot_recorder. False when no slot was closed.
 bool delaySlot();
 
+// Map end, with the encoder thread stopped: encodes what the ring still holds, the closed slots
+// and the one being filled, so that the map's last half second (a round's end in the frame of a
+// changelevel) reaches the delay buffer and the demo. Returns the number of slots encoded.
+int delayRemainingSlots();
+
 // Takes each encoded snapshot as it is queued, under g_mut1: the demo recorder, which the plugin
 // sets at attach, before the encoder thread starts. Null: snapshots are only queued.
 using SnapshotRecorder = void (*)(const PacketManager* packets);

@@ -28,6 +28,7 @@ const ChatKind g_chat_kinds[CHAT_KINDS] = {
 
 const RadioCode g_radio_codes[] = {
     {"%!MRAD_BOMBPL", MSG_BOMBPL},
+    {"%!MRAD_BOMBDEF", MSG_BOMBDEF},
     {"%!MRAD_terwin", MSG_TERWIN},
     {"%!MRAD_ctwin", MSG_CTWIN},
     {"%!MRAD_rounddraw", MSG_ROUNDDRAW},

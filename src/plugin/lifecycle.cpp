@@ -40,7 +40,10 @@ void fillMapRecord(const char* map) {
             extractOverview(map, "bmp");
         }
     } else {
-        LOG_ERROR("ServerActivate_Post :: Failed to find map overview");
+        // Most community maps have no description: normal, said once for each map start.
+        LOG_MESSAGE("ServerActivate_Post :: Map \"%s\" has no overview description "
+                    "(overviews/%s.txt): spectators see it without its picture",
+                    map, map);
     }
     int name = g_name_coll.put(map);
 
@@ -74,9 +77,12 @@ void fillMapRecord(const char* map) {
     bomb.m_changed = 1;
 }
 
-// The encoder is joined before anything it reads is cleared.
+// The encoder is joined before anything it reads is cleared; what it had not yet taken, the
+// slot being filled included, is encoded here, so the map's last events and score are in the
+// broadcast and the demo (a few slots at most).
 void endMap() {
     g_delay_thread.stop();
+    if (g_current != nullptr) delayRemainingSlots();
     reportDemoFailure();
     reportDropped();
     g_mut1.lock();

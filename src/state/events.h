@@ -22,8 +22,10 @@ enum {
     CHUNK_RTIME = 41,
 };
 
-// Radio announcements carried by MsgPacketChunk.
-enum { MSG_CTWIN = 0, MSG_TERWIN = 1, MSG_BOMBPL = 2, MSG_ROUNDDRAW = 4 };
+// Radio announcements carried by MsgPacketChunk. A defuse comes as MSG_BOMBDEF and then, at the
+// round's end, MSG_CTWIN, as the game announces them; a reader that knows no code 3 just has the
+// CTs' win.
+enum { MSG_CTWIN = 0, MSG_TERWIN = 1, MSG_BOMBPL = 2, MSG_BOMBDEF = 3, MSG_ROUNDDRAW = 4 };
 
 enum {
     TEXT_MAX = 255,       // a one-byte length describes at most this much

@@ -209,6 +209,20 @@ StateManager::States* StateManager::take() {
     return &m_states[read];
 }
 
+bool StateManager::closeOpen() {
+    if (m_states == nullptr || m_last < 2) return false;
+    int write = m_write.load(std::memory_order_relaxed);
+    int next = (write + 1) % m_last;
+    if (next == m_read.load(std::memory_order_relaxed) ||
+        next == m_done.load(std::memory_order_relaxed))
+        return false;
+    m_states[next].m_time.store(m_states[write].m_time.load(std::memory_order_relaxed) + 0.5f,
+                                std::memory_order_relaxed);
+    m_write.store(next, std::memory_order_release);
+    g_current = &m_states[next];
+    return true;
+}
+
 void PlayerRecord::clear() { memset(this, 0, sizeof *this); }
 
 void Grenades::iterator::unlink() {

@@ -178,6 +178,9 @@ public:
     void restart(const float* clock);  // map start
     void advance();                    // game thread, once per frame; sets g_current
     States* take();                    // encoder: the next closed slot, or null
+    // Map end, with the encoder stopped and every closed slot taken: closes the slot being
+    // filled as it stands, so that take() gives it next. False when there is none to close.
+    bool closeOpen();
 
     bool allocated() const { return m_states != nullptr; }
     States* slot(int i) const { return &m_states[i]; }

@@ -119,6 +119,7 @@ void Match::resetMapState() {
     m_thrown.clear();  // the engine cleared every edict with the old map
     m_boxes.clear();
     m_c4 = m_bomb_box = nullptr;
+    m_bomb_lands_at = -1;
     m_bomb = Bomb::None;
     m_bomb_holder = 0;
     m_phase = Phase::Waiting;

@@ -21,12 +21,16 @@
 //   map {map}                      join {player, name, reconnect 0|1}   leave {player, name}
 //   team {player, team}            name {player, old, new}              spawn {player, team, x, y, z}
 //   round_start {round, terrorists, cts}
-//   round_end {round, winner TERRORIST|CT|draw, reason elimination|bomb|defuse|time, score_t, score_ct}
+//   round_end {round, winner TERRORIST|CT|draw, reason, score_t, score_ct}: the reason as the
+//     game's log names it: Target_Bombed, Bomb_Defused, Target_Saved (time ran out), CTs_Win,
+//     Terrorists_Win (the other side eliminated), Round_Draw
 //   kill {killer, victim, headshot, weapon, x, y}
 //   score {player, frags, deaths}  every scoreboard line the game sends to all
 //   chat {player, key, text (as sent, newline included), recipients}
 //   radio {player (0: the game's announcement), code[, recipients]}
-//   bomb {action pickup|drop|plant|defusing|defuse|explode, player, x, y, z[, timer][, kit]}
+//   bomb {action pickup|drop|land|plant|defusing|defuse|explode, player, x, y, z[, timer][, kit]}:
+//     a drop is where the carrier fell, land where the bomb lies at rest a second later (the
+//     game sends BombDrop for each)
 //   grenade {action throw|bounce|explode|remove, entity[, player, type, x, y, z]}; a throw gives
 //     the thrower's position, the others the grenade's
 struct MatchOptions {
@@ -151,7 +155,7 @@ private:
     void freezeEnd();
     void checkWinConditions();
     void terminateRound(int winner, const char* audio, const char* text, const char* reason);
-    void giveBomb(Bot& b);
+    void giveBomb(Bot& b, bool round_start);
     void dropBomb(Bot& b);
     void bombThink();
     void startPlant(Bot& b);
@@ -227,6 +231,8 @@ private:
     Bomb m_bomb = Bomb::None;
     int m_bomb_holder = 0;      // carrier, planter or defuser
     edict_t* m_bomb_box = nullptr;
+    float m_bomb_lands_at = -1;  // the dropped bomb comes to rest; negative once it lies there
+    kovi::Vec3 m_bomb_rest;      // where it will lie
     edict_t* m_c4 = nullptr;
     kovi::Vec3 m_bomb_pos;
     float m_explode_at = 0, m_c4_think = 0, m_next_beep = 0;

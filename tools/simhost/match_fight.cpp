@@ -95,7 +95,11 @@ void Match::think(Bot& b, float dt) {
     const float t = now();
     if (!b.alive) {
         if (b.deadflag == DEAD_DYING && t >= b.died_at + 1.5f) b.deadflag = DEAD_DEAD;
-        if (b.deadflag == DEAD_DEAD && t >= b.died_at + 4.0f) b.deadflag = DEAD_RESPAWNABLE;
+        if (b.deadflag == DEAD_DEAD && t >= b.died_at + 4.0f) {
+            // The dead turn into observers, whom the game gives health 1.
+            b.deadflag = DEAD_RESPAWNABLE;
+            b.health = 1;
+        }
         return;
     }
     if (b.buy_at > 0 && t >= b.buy_at) {
@@ -387,9 +391,9 @@ void Match::kill(Bot& victim, Bot* killer, const char* weapon_name, bool headsho
     victim.deadflag = DEAD_DYING;
     victim.died_at = t;
     ++victim.deaths;
-    if (!killer || killer == &victim) {
-        --victim.frags;  // the world's kills and suicides cost a frag
-    } else {
+    if (killer == &victim) {
+        --victim.frags;  // a suicide costs a frag; the world's kills cost the victim none
+    } else if (killer) {
         ++killer->frags;
         killer->money = killer->money + 300 > 16000 ? 16000 : killer->money + 300;
     }

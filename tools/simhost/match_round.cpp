@@ -1,5 +1,6 @@
 // Rounds (freeze time, the clock, win conditions), buying, and the bomb from its carrier to the
 // explosion or the defuse.
+#include <cmath>
 #include <cstdlib>
 
 #include "match.h"
@@ -78,7 +79,7 @@ void Match::roundThink() {
         case Phase::Live:
             checkWinConditions();
             if (m_phase == Phase::Live && m_bomb != Bomb::Planted && t >= m_phase_end)
-                terminateRound(TEAM_CT, "%!MRAD_ctwin", "#Target_Saved", "time");
+                terminateRound(TEAM_CT, "%!MRAD_ctwin", "#Target_Saved", "Target_Saved");
             break;
         case Phase::Ended:
             if (t >= m_phase_end && !m_map_done) restartRound();
@@ -101,6 +102,10 @@ void Match::restartRound() {
     m_c4 = m_bomb_box = nullptr;
     m_bomb = Bomb::None;
     m_bomb_holder = 0;
+    m_bomb_lands_at = -1;
+    // A map with a bomb target clears the dropped bomb from every radar first (the carrier gets
+    // his icon with the bomb, after the spawns).
+    send(msg::BombPickup, MSG_ALL, nullptr, {});
     for (Bot& b : m_bots) {  // spectators who have watched enough take the smaller team
         if (b.link != Link::InGame || b.team != TEAM_SPECTATOR || b.watch_rounds <= 0) continue;
         if (--b.watch_rounds == 0) {
@@ -119,7 +124,7 @@ void Match::restartRound() {
     if (spots[TEAM_T] > 0) {
         int pick = m_rng.range(0, spots[TEAM_T] - 1);
         for (Bot& b : m_bots)
-            if (b.alive && b.team == TEAM_T && pick-- == 0) giveBomb(b);
+            if (b.alive && b.team == TEAM_T && pick-- == 0) giveBomb(b, true);
     }
     // Now and then somebody leaves, and somebody renames.
     if (m_round % 4 == 0) {
@@ -237,11 +242,11 @@ void Match::checkWinConditions() {
     if (m_round_players[TEAM_T] == 0 || m_round_players[TEAM_CT] == 0) return;
     int t = aliveCount(TEAM_T), ct = aliveCount(TEAM_CT);
     if (t == 0 && ct == 0)
-        terminateRound(0, "%!MRAD_rounddraw", "#Round_Draw", "elimination");
+        terminateRound(0, "%!MRAD_rounddraw", "#Round_Draw", "Round_Draw");
     else if (ct == 0)
-        terminateRound(TEAM_T, "%!MRAD_terwin", "#Terrorists_Win", "elimination");
+        terminateRound(TEAM_T, "%!MRAD_terwin", "#Terrorists_Win", "Terrorists_Win");
     else if (t == 0 && m_bomb != Bomb::Planted)  // a planted bomb must still be defused
-        terminateRound(TEAM_CT, "%!MRAD_ctwin", "#CTs_Win", "elimination");
+        terminateRound(TEAM_CT, "%!MRAD_ctwin", "#CTs_Win", "CTs_Win");
 }
 
 void Match::terminateRound(int winner, const char* audio, const char* text, const char* reason) {
@@ -278,12 +283,15 @@ void Match::terminateRound(int winner, const char* audio, const char* text, cons
 
 // --- the bomb ----------------------------------------------------------------------------------
 
-void Match::giveBomb(Bot& b) {
+// At a round start the game has already sent BombPickup to all; a pickup from the floor shows
+// the carrier his icon and then tells everybody (the bomb leaves the radar).
+void Match::giveBomb(Bot& b, bool round_start) {
     b.has_c4 = true;
     m_bomb = Bomb::Carried;
     m_bomb_holder = b.index;
+    m_bomb_lands_at = -1;
     statusIcon(b, b.in_site ? 2 : 1, "c4");
-    send(msg::BombPickup, MSG_ALL, nullptr, {});
+    if (!round_start) send(msg::BombPickup, MSG_ALL, nullptr, {});
     scoreAttrib(b);
     b.has_goal = false;  // the carrier heads for a site
     m_trace.line(now(), "bomb")
@@ -314,6 +322,15 @@ void Match::dropBomb(Bot& b) {
     m_bomb = Bomb::Dropped;
     m_bomb_holder = 0;
     m_bomb_pos = b.pos;
+    // The bomb flies a little way forward and lies at rest about a second later, on the floor
+    // under the carrier's feet (the balcony's, or the ground).
+    const Rect& bounds = mapLayout().bounds;
+    float yaw = b.yaw * 3.14159265f / 180.0f, away = m_rng.between(30.0f, 90.0f);
+    float x = b.pos.x + std::cos(yaw) * away, y = b.pos.y + std::sin(yaw) * away;
+    m_bomb_rest = {x < bounds.x0 + 16 ? bounds.x0 + 16 : x > bounds.x1 - 16 ? bounds.x1 - 16 : x,
+                   y < bounds.y0 + 16 ? bounds.y0 + 16 : y > bounds.y1 - 16 ? bounds.y1 - 16 : y,
+                   b.move == Move::Balcony ? BALCONY_HEIGHT + 2.0f : 2.0f};
+    m_bomb_lands_at = now() + m_rng.between(0.8f, 1.2f);
     send(msg::BombDrop, MSG_ALL, nullptr, {b.pos.x, b.pos.y, b.pos.z, 0});
     statusIcon(b, 0, "c4");
     scoreAttrib(b);
@@ -385,8 +402,11 @@ void Match::defuse(Bot& b) {
     m_bomb_holder = 0;
     if (m_c4) sound(m_c4, CHAN_WEAPON, "weapons/c4_disarmed.wav", 1.0f);
     m_trace.line(now(), "bomb").text("action", "defuse").num("player", b.index);
+    // As the game: the announcement, the bomb off every radar, then the round's end with the
+    // CTs' win announced like any other.
     announce("%!MRAD_BOMBDEF");
-    terminateRound(TEAM_CT, nullptr, "#Bomb_Defused", "defuse");
+    send(msg::BombPickup, MSG_ALL, nullptr, {});
+    terminateRound(TEAM_CT, "%!MRAD_ctwin", "#Bomb_Defused", "Bomb_Defused");
 }
 
 void Match::explodeBomb() {
@@ -401,13 +421,31 @@ void Match::explodeBomb() {
         if (b.defuse_done > 0) sendTo(b, msg::BarTime, {0});
         b.defuse_done = 0;
     }
-    if (m_phase == Phase::Live) terminateRound(TEAM_T, "%!MRAD_terwin", "#Target_Bombed", "bomb");
+    if (m_phase == Phase::Live)
+        terminateRound(TEAM_T, "%!MRAD_terwin", "#Target_Bombed", "Target_Bombed");
 }
 
 // The dropped bomb's pickup, and the planted bomb's thinks: beeps quicken as the timer runs out.
 void Match::bombThink() {
     const float t = now();
-    if (m_bomb == Bomb::Dropped) {
+    if (m_bomb == Bomb::Dropped && m_bomb_lands_at >= 0 && t >= m_bomb_lands_at) {
+        // At rest: the game tells everybody again, from where the bomb lies.
+        m_bomb_lands_at = -1;
+        m_bomb_pos = m_bomb_rest;
+        if (m_bomb_box) {
+            m_bomb_box->v.origin[0] = m_bomb_pos.x;
+            m_bomb_box->v.origin[1] = m_bomb_pos.y;
+            m_bomb_box->v.origin[2] = m_bomb_pos.z;
+            m_bomb_box->v.movetype = MOVETYPE_NONE;
+        }
+        send(msg::BombDrop, MSG_ALL, nullptr, {m_bomb_pos.x, m_bomb_pos.y, m_bomb_pos.z, 0});
+        m_trace.line(t, "bomb")
+            .text("action", "land")
+            .num("x", m_bomb_pos.x)
+            .num("y", m_bomb_pos.y)
+            .num("z", m_bomb_pos.z);
+    }
+    if (m_bomb == Bomb::Dropped && m_bomb_lands_at < 0) {  // only a bomb at rest is picked up
         for (Bot& b : m_bots) {
             if (!b.alive || b.team != TEAM_T) continue;
             float dx = b.pos.x - m_bomb_pos.x, dy = b.pos.y - m_bomb_pos.y;
@@ -416,7 +454,7 @@ void Match::bombThink() {
                 if (m_boxes[i] == m_bomb_box) m_boxes.erase(m_boxes.begin() + long(i));
             removeEntity(m_bomb_box);
             m_bomb_box = nullptr;
-            giveBomb(b);
+            giveBomb(b, false);
             break;
         }
     }

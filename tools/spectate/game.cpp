@@ -52,6 +52,10 @@ void SpectatorGame::record(PacketChunk* chunk, double now) {
     } else if (chunk == &m_reader.m_chat) {
         const ChatPacketChunk& c = m_reader.m_chat;
         ChatLine line{c.m_kind, c.m_sender, nameOf(c.m_sender), c.m_text};
+        // The game ends each line with a line end: shown, it would be a stray '?' or an empty
+        // line.
+        while (!line.m_text.empty() && (line.m_text.back() == '\n' || line.m_text.back() == '\r'))
+            line.m_text.pop_back();
         m_chat.push_back(line);
         if (m_chat.size() > CHAT_LINES) m_chat.erase(m_chat.begin());
         m_events.push_back(GameEvent{GameEvent::CHAT, "", {}, line, 0, "", {}, {}, 0});
@@ -165,6 +169,7 @@ const char* announcementText(int code) {
         case MSG_CTWIN: return "Counter-Terrorists win";
         case MSG_TERWIN: return "Terrorists win";
         case MSG_BOMBPL: return "Bomb planted";
+        case MSG_BOMBDEF: return "Bomb defused";
         case MSG_ROUNDDRAW: return "Round draw";
         default: return "";
     }

@@ -33,7 +33,7 @@ struct ChatLine {
     int m_kind = 0;
     int m_slot = 0;
     std::string m_name;
-    std::string m_text;
+    std::string m_text;  // without the line end the game puts at its end
 };
 
 struct GrenadeView {

@@ -43,6 +43,7 @@ std::string icons(const PlayerState& p) {
     return out;
 }
 
+// By the state bits alone: the game gives the dead health 1 once they watch as observers.
 bool alive(const PlayerState& p) { return (p.m_state & STATE_ALIVE) && !(p.m_state & STATE_DEAD); }
 
 std::string clockText(int seconds) {
@@ -125,7 +126,8 @@ std::string jsonState(const SpectatorGame& game, double t) {
         out += format(",\"team\":\"%s\",\"alive\":%s,\"health\":%d,\"kills\":%d,\"deaths\":%d,"
                       "\"weapon\":\"%s\",\"c4\":%s,\"defuser\":%s,\"state\":%d,\"x\":%d,\"y\":%d,"
                       "\"yaw\":%d}",
-                      teamName(p.m_team), alive(p) ? "true" : "false", p.m_health, p.m_kills,
+                      teamName(p.m_team), alive(p) ? "true" : "false", alive(p) ? p.m_health : 0,
+                      p.m_kills,
                       p.m_deaths, weaponName(p.m_weapon), (p.m_icons & ICON_C4) ? "true" : "false",
                       (p.m_icons & ICON_DEFUSER) ? "true" : "false", p.m_state, p.m_x, p.m_y,
                       p.m_yaw);
