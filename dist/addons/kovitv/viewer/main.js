@@ -9,6 +9,7 @@ import { attachDemoList, chooseListed, listDemos } from './demolist.js';
 import { attachInput } from './input.js';
 import { Modes } from './modes.js';
 import { renderPanels, renderRounds } from './panels.js';
+import { renderStats } from './statspanel.js';
 import { afterFirstFrame, firstFrameDone, firstFrameDrawn, overviewFor } from './pictures.js';
 import { RECORDS_PER_SECOND } from './player.js';
 import { roundAt } from './rounds.js';
@@ -25,7 +26,10 @@ const ADDRESS_MS = 1000;  // the address follows the moment this often
 const FOLLOW_ZOOM = 2.5;
 
 let lastFrame = performance.now();
-let lastPanels = 0, lastAddress = 0, roundsDrawn = '';
+let lastPanels = 0, lastAddress = 0, roundsDrawn = '', statsDrawn = '';
+// The stats panel's span of rounds (null: the map) and the moments marked from it.
+let statsSpan = null;
+let marks = { records: [], player: null };
 const focus = { selected: -1, hover: -1, follow: -1 };
 let followName = null;  // kept by name: slots change hands between maps
 
@@ -43,7 +47,7 @@ function status(text, kind = '') {
 const modes = new Modes({
     status,
     changed: (what) => {
-        if (what !== 'seek') roundsDrawn = '';
+        if (what !== 'seek') roundsDrawn = statsDrawn = '';
         lastPanels = 0;
         lastAddress = 0;
     },
@@ -102,7 +106,7 @@ function frame(now) {
         const state = p.state;
         applyFollow();
         transportText(shown, p);
-        if (p.length > 0) drawTimeline($('timeline'), p);
+        if (p.length > 0) drawTimeline($('timeline'), p, marks.player === p ? marks.records : []);
         const picture = overviewFor(state);
         view.setContent(picture && state.map?.zoom > 0 ? picture.content ?? null : null);
         view.draw(state, p.time, picture, focus);
@@ -115,6 +119,7 @@ function frame(now) {
                 renderRounds({ rounds: $('rounds'), highlights: $('highlights') }, p.rounds, p.highlights, current);
                 roundsDrawn = key;
             }
+            if (!$('stats').hidden) drawStats(p);
             lastPanels = now;
         }
         if (now - lastAddress > ADDRESS_MS) {
@@ -147,7 +152,41 @@ function unfollow() {
 }
 function showHelp(on = $('help').hidden) { $('help').hidden = !on; }
 
-attachInput({ modes, view, focus, follow, unfollow, following: () => followName !== null, showHelp });
+// Rebuilt when a round ends or starts, not while a spectator picks in it.
+function drawStats(p) {
+    const key = `${p.rounds.length}/${p.rounds.at(-1)?.end}/${statsSpan?.from}/${statsSpan?.to}`;
+    if (key === statsDrawn) return;
+    statsDrawn = key;
+    renderStats($('statsbody'), p, statsSpan, {
+        onSpan: (span) => { statsSpan = span; statsDrawn = ''; drawStats(p); },
+        onMark: (records, label) => {
+            marks = { records: [...records].sort((a, b) => a - b), player: p };
+            showStats(false);
+            nextMark(-Infinity);
+            status(`${label}: ${records.length === 1 ? 'one moment' : `${records.length} moments`} marked on the timeline (N: the next)`);
+        },
+    });
+}
+function showStats(on = $('stats').hidden) {
+    $('stats').hidden = !on;
+    statsDrawn = '';
+    if (on && modes.shown) drawStats(modes.shown.player);
+}
+const MARK_BEFORE = 6;  // a marked moment is shown from this many records before it
+function nextMark(after = modes.shown?.player.position ?? 0) {
+    if (!modes.shown || marks.player !== modes.shown.player) return;
+    const next = marks.records.find((r) => r - MARK_BEFORE > after) ?? marks.records[0];
+    if (next === undefined) return;
+    modes.seek(next - MARK_BEFORE);
+    modes.shown.player.playing = true;
+}
+function clearMarks() { marks = { records: [], player: null }; }
+
+attachInput({ modes, view, focus, follow, unfollow, following: () => followName !== null, showHelp,
+    keys: { s: () => showStats(), n: () => nextMark(), Escape: () => { showHelp(false); showStats(false); unfollow(); clearMarks(); } } });
+$('statsbutton').addEventListener('click', () => showStats());
+$('statsclose').addEventListener('click', () => showStats(false));
+$('stats').addEventListener('click', (event) => { if (event.target === $('stats')) showStats(false); });
 attachTimeline($('timeline'), { player: () => modes.shown?.player ?? null, seek: (record) => modes.seek(record) });
 attachDemoList({
     open: (path) => modes.loadDemoUrl(path, 0),
