@@ -220,6 +220,7 @@ window.kovitv = Object.freeze({
     playing: () => modes.shown?.player.playing ?? false,
     speed: () => modes.shown?.player.speed ?? null,
     history: () => modes.shown?.history ?? null,
+    pending: () => modes.shown?.pending?.length ?? 0,  // records of a newer map behind the one shown
     follow: () => followName,
     zoom: () => view.zoom,
     labelPx: () => Math.round(12 * (view.unit ?? 1)),
