@@ -97,7 +97,10 @@ export function renderStats(box, player, span, { onSpan, onMark }) {
             for (const [h, title, of] of COLUMNS) {
                 const td = el('td', 'num');
                 if (h === '+/-') td.textContent = p.kd > 0 ? `+${p.kd}` : String(p.kd);
-                else if (h === 'HS') td.append(markButton(p.headshotShare === null ? '-' : `${Math.round(p.headshotShare * 100)}%`, of(p), `${p.name}: headshots`, onMark));
+                else if (h === 'HS') {
+                    const share = p.headshotShare === null ? '-' : `${Math.round(p.headshotShare * 100)}%`;
+                    td.append(markButton(share, of(p), `${p.name}: headshots`, onMark));
+                }
                 else td.append(markButton(String(of(p).n), of(p), `${p.name}: ${title}`, onMark));
                 tr.append(td);
             }
@@ -105,7 +108,8 @@ export function renderStats(box, player, span, { onSpan, onMark }) {
         }
         return table;
     });
-    const legend = el('p', 'legend', 'E elimination, B bomb, D defuse, T time, = draw. Choose a number to mark its moments on the timeline (N: the next one).');
+    const legend = el('p', 'legend', 'E elimination, B bomb, D defuse, T time, = draw. ' +
+        'Choose a number to mark its moments on the timeline (N: the next one).');
     const scroll = el('div', 'tables');
     scroll.append(...tables);
     box.replaceChildren(spanPicker(rounds, span, onSpan), strip, summary, scroll, legend);
