@@ -98,7 +98,7 @@ export class Modes {
     // The newest element, to a player: at the newest moment the follower's pace is the playing pace.
     onEdge(live, p, decoded, element) {
         const wasEdge = p.position === p.length;
-        p.appendDecoded(decoded, element.fresh, element.packets);
+        p.appendDecoded(decoded, element.fresh);
         if (wasEdge && p.playing && p === live.player) while (p.position < p.length) p.step();
     }
 
@@ -159,7 +159,7 @@ export class Modes {
             const next = new DemoPlayer([], { live: true });
             for (const e of elements.slice(from)) next.append(e.packets, e.fresh);
             // The join's start element is the state the history ends in: its body follows on.
-            for (let i = 1; i < before.length; i++) next.appendDecoded(before.decoded[i], before.fresh[i], before.records[i]);
+            for (let i = 1; i < before.length; i++) next.appendDecoded(before.compact[i], before.fresh[i]);
             next.seek(elements.length - from + Math.max(before.position - 1, 0));
             next.playing = before.playing;
             next.speed = before.speed;
