@@ -34,6 +34,10 @@ import { decodePacket } from './stream.js';
 export const LIVE_EDGE = 3;  // records behind the newest that still count as live
 const $ = (id) => document.getElementById(id);
 
+// A link to a moment of this map waits for the map's history: that spectator is not watching the
+// newest moment, though they are at it until the history is in.
+const awaitsMoment = (live) => live.at > 0 && (live.history === null || live.history === 'loading');
+
 export class Modes {
     constructor({ status, changed }) {
         this.status = status;
@@ -106,7 +110,8 @@ export class Modes {
     // watching the newest moment moves to it; one paused or rewound stays in the map that ended.
     nextMap(live, decoded, element) {
         const starts = opensMap(decoded) && (live.pending?.length ?? live.player.length) > 0;
-        const watching = live.player.playing && live.player.length - live.player.position <= LIVE_EDGE && !live.pending;
+        const watching = live.player.playing && live.player.length - live.player.position <= LIVE_EDGE &&
+            !live.pending && !awaitsMoment(live);
         if (starts) {
             const next = new DemoPlayer([], { live: true });
             next.playing = true;
@@ -148,8 +153,9 @@ export class Modes {
         const before = live.player;
         const run = Number.isInteger(live.sync?.run) ? live.sync.run : 0;
         loadHistory((path) => live.follower.get(path, true), first, joined, 6, run).then((elements) => {
-            // A map change meanwhile made the history another map's.
-            if (this.shown !== live || live.player !== before || live.pending || elements.length === 0) {
+            // A map change followed meanwhile made the history another map's (one left pending
+            // did not: the history is still the shown map's).
+            if (this.shown !== live || live.player !== before || elements.length === 0) {
                 live.history = 'none';
                 return;
             }
@@ -260,7 +266,8 @@ export class Modes {
         const p = this.shown?.player;
         if (!p) return;
         p.advance(seconds);
-        if (this.shown.pending && p.playing && p.position >= p.length && this.shown.pending.length > 0) {
+        const live = this.shown;
+        if (live.pending && p.playing && p.position >= p.length && live.pending.length > 0 && !awaitsMoment(live)) {
             this.leaveEndedMap(0);
         }
     }
