@@ -42,7 +42,7 @@ test('events use the names known when they arrive', () => {
     assert.deepEqual(s.feed.map((k) => [k.killer, k.killerTeam, k.victim, k.victimTeam, k.weapon, k.headshot]),
         [['', 0, 'Cid', 2, 'knife', true], ['Dee', 1, 'Cid', 2, 'awp', false]]);
     assert.deepEqual(s.chat.map((c) => [c.name ?? null, c.text]), [['Dee', 'gg'], [null, 'Bomb planted']]);
-    assert.deepEqual(s.clock, { seconds: 115, time: 3, bomb: false });
+    assert.deepEqual(s.clock, { seconds: 115, time: 3, kind: 'round' });
 });
 
 test('grenades stay until shortly after they explode; copies are independent', () => {
@@ -59,13 +59,22 @@ test('grenades stay until shortly after they explode; copies are independent', (
     assert.equal(typeof copy.present, 'function');
 });
 
-test('a planted bomb is defused when the counter-terrorists win the round, and the next bomb starts clean', () => {
-    const planted = [40, 0, 100, 0xFF, 0x9C, 2];
-    const s = new GameState();
-    s.applyElement([packet(planted, [34, 1, 0, 0])], 0);  // terrorists win: not a defuse
-    assert.equal(s.bomb.defused, undefined);
-    s.applyElement([packet(planted, [34, 0, 0, 0])], 0.5);
-    assert.deepEqual(s.bomb, { x: 100, y: -100, state: 2, defused: true });
-    s.applyElement([packet([40, 0, 0, 0, 0, 0], [34, 0, 0, 0])], 1);  // picked up, then a CT win
-    assert.deepEqual(s.bomb, { x: 0, y: 0, state: 0 });
+test('a compact element applies as the decoded packets it was made of', async () => {
+    const { compactElement } = await import('../../dist/addons/kovitv/viewer/state.js');
+    const { decodePacket } = await import('../../dist/addons/kovitv/viewer/stream.js');
+    const { parseDemo } = await import('../../dist/addons/kovitv/viewer/demo.js');
+    const fs = await import('node:fs');
+    const { records } = parseDemo(fs.readFileSync(new URL('../fixtures/realgame/demos/2300_regamedll_test_map_v8.kdem', import.meta.url)));
+    const plain = new GameState(), compact = new GameState();
+    records.forEach((packets, i) => {
+        const decoded = packets.map((bytes) => decodePacket(bytes));
+        const faults = plain.applyDecoded(decoded, i / 2);
+        assert.deepEqual(compact.applyDecoded(compactElement(decoded), i / 2), faults);
+        assert.deepEqual(compact.players, plain.players, `record ${i}`);
+        assert.deepEqual([compact.events, compact.chat, compact.round, compact.clock, compact.bomb],
+            [plain.events, plain.chat, plain.round, plain.clock, plain.bomb], `record ${i}`);
+    });
+    // A damaged packet's faults are kept with it.
+    const cut = [decodePacket(new Uint8Array([0, 0, 36, 1]))];
+    assert.deepEqual(new GameState().applyDecoded(compactElement(cut), 0), new GameState().applyDecoded(cut, 0));
 });
