@@ -5,7 +5,11 @@
 //   fitMap(bounds) -> map geometry that shows the given world box, for maps without an overview
 //   markerScale(cssWidth) -> how big markers and labels are drawn for a canvas that wide
 //   new MapView(canvas)
-//     .draw(state, time, overviewImage | null, { selected, hover, follow })   slots or -1
+//     .draw(state, time, overviewImage | null, { selected, hover, follow }, motion)   slots or -1;
+//          motion: { players: [{ x, y, yaw }] by slot, where to draw them (interp.js), phase: 0..1
+//          into the snapshot's half second, which fades its shots and hits }; without it the
+//          state's own positions
+//     .lookAt(u, v, zoom)   places the view (the director's camera), clamped as any other
 //     .zoomAt(x, y, factor), .panBy(dx, dy), .reset()    x, y, dx, dy in CSS pixels of the canvas
 //     .pick(x, y) -> the slot of the player drawn nearest that point (within reach), or -1
 //     .toScreen(u, v) -> { x, y } CSS pixels of an overview pixel
@@ -19,6 +23,7 @@
 
 import { BOMB_DROPPED, BOMB_PLANTED, GRENADE_EXPLODED, GRENADE_FLASH, GRENADE_HE, GRENADE_SMOKE, ICON_C4,
     STATE_ALIVE } from './state.js';
+import { STATE_FIRED, STATE_HIT } from './interp.js';
 import { placeLabels } from './labels.js';
 
 export const OVERVIEW_WIDTH = 1024;
@@ -141,6 +146,12 @@ export class MapView {
         this.clamp();
     }
 
+    lookAt(u, v, zoom) {
+        this.zoom = Math.min(Math.max(zoom, 1), MAX_ZOOM);
+        this.centre = { u, v };
+        this.clamp();
+    }
+
     panBy(dx, dy) {
         const f = this.frame();
         this.centre.u -= dx / f.scale;
@@ -188,7 +199,7 @@ export class MapView {
         return fitMap(this.bounds ?? { minX: -512, maxX: 512, minY: -384, maxY: 384 });
     }
 
-    draw(state, time, image, focus = {}) {
+    draw(state, time, image, focus = {}, motion = null) {
         const ctx = this.ctx;
         const dpr = globalThis.devicePixelRatio || 1;
         const cw = this.canvas.clientWidth || OVERVIEW_WIDTH, ch = this.canvas.clientHeight || OVERVIEW_HEIGHT;
@@ -199,8 +210,9 @@ export class MapView {
         const map = this.geometry(state, image);
         this.geometryNow = map;
         const follow = focus.follow ?? -1;
+        const place = motion?.players ?? state.players;
         if (follow >= 0 && this.zoom > 1 && state.present(follow)) {
-            this.centre = worldToOverview(map, state.players[follow].x, state.players[follow].y);
+            this.centre = worldToOverview(map, place[follow].x, place[follow].y);
             this.clamp();
         }
         const f = this.frame();
@@ -225,12 +237,16 @@ export class MapView {
         // The dead first, so the living are drawn over them.
         const alive = (p) => (p.state & STATE_ALIVE) !== 0 && p.health > 0;
         const inside = (pos) => pos.x > -20 && pos.y > -20 && pos.x < cw + 20 && pos.y < ch + 20;
+        const phase = motion?.phase ?? 0;
         for (const p of [...shown.filter((p) => !alive(p)), ...shown.filter(alive)]) {
-            const pos = at(p.x, p.y);
+            const where = place[p.slot];
+            const pos = at(where.x, where.y);
             if (!inside(pos)) continue;  // zoomed away: neither marker nor label
             this.drawn.push({ slot: p.slot, x: pos.x, y: pos.y });
             const lit = p.slot === focus.selected || p.slot === focus.hover || p.slot === follow;
-            this.drawPlayer(p, pos, alive(p), lit);
+            const ahead = this.screenAngle(where, (where.yaw * Math.PI) / 180);
+            if (p.state & (STATE_FIRED | STATE_HIT)) this.drawShot(p, pos, ahead, alive(p), phase);
+            this.drawPlayer(p, pos, ahead, alive(p), lit);
             const text = lit && alive(p) ? `${p.name} ${p.health}` : p.name;
             labels.push({ text, x: pos.x, y: pos.y, colour: alive(p) ? '#ffffff' : '#9a9a9a',
                 rank: lit ? 0 : alive(p) ? 2 : 3, bold: lit });
@@ -254,7 +270,39 @@ export class MapView {
         }
     }
 
-    drawPlayer(p, { x, y }, alive, lit) {
+    // A fired shot: a flash along the view; a hit: a red ring that spreads. Both fade out over
+    // the half second the snapshot covers (its bits say only that it happened in it).
+    drawShot(p, { x, y }, ahead, alive, phase) {
+        const ctx = this.ctx;
+        const k = this.unit;
+        const fade = 1 - Math.min(Math.max(phase, 0), 1) * 0.85;
+        if ((p.state & STATE_FIRED) && alive) {
+            const from = 8 * k, to = 8 * k + 46 * k * (0.6 + 0.4 * fade);
+            const c = Math.cos(ahead), s = Math.sin(ahead);
+            ctx.strokeStyle = '#fff3b0';
+            ctx.globalAlpha = 0.9 * fade;
+            ctx.lineWidth = 2.5 * k;
+            ctx.beginPath();
+            ctx.moveTo(x + c * from, y + s * from);
+            ctx.lineTo(x + c * to, y + s * to);
+            ctx.stroke();
+            ctx.fillStyle = '#ffd24a';  // the muzzle
+            ctx.beginPath();
+            ctx.arc(x + c * from, y + s * from, 3 * k, 0, Math.PI * 2);
+            ctx.fill();
+        }
+        if (p.state & STATE_HIT) {
+            ctx.strokeStyle = '#ff3b30';
+            ctx.globalAlpha = 0.9 * fade;
+            ctx.lineWidth = 3 * k;
+            ctx.beginPath();
+            ctx.arc(x, y, (10 + 8 * (1 - fade)) * k, 0, Math.PI * 2);
+            ctx.stroke();
+        }
+        ctx.globalAlpha = 1;
+    }
+
+    drawPlayer(p, { x, y }, ahead, alive, lit) {
         const ctx = this.ctx;
         const k = this.unit;
         const colour = TEAM_COLOUR[p.team];
@@ -270,9 +318,7 @@ export class MapView {
             ctx.globalAlpha = 1;
             return;
         }
-        // The view direction: the stream's yaw in degrees, counter-clockwise from the world's x.
-        const yaw = (p.yaw * Math.PI) / 180;
-        const ahead = this.screenAngle(p, yaw);
+        // The view direction (ahead): the yaw in degrees, counter-clockwise from the world's x.
         ctx.fillStyle = colour;
         ctx.globalAlpha = 0.35;
         ctx.beginPath();
