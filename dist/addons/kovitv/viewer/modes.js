@@ -1,0 +1,213 @@
+// What is shown and how it moves: live (the broadcast over /live/, kept from the current map's
+// start so it can be paused and rewound) or a demo (bytes of a .kdem file, or one fetched by
+// URL), and the transport that acts on it.
+//
+//   new Modes({ status(text, kind), changed(what: 'shown'|'player'|'seek') })
+//     .shown      null or { kind: 'live'|'demo', player: DemoPlayer, url, name,
+//                           live: follower, sync, history: null|'loading'|'done'|'none'|'failed' }
+//     .startLive(at = 0)        the live game, at `at` seconds into the map once its history is in
+//     .startDemo(buffer, name, url, at = 0) -> false when nothing could be replayed
+//     .loadDemoUrl(url, at)     fetches and starts a demo; on failure the live game, and why
+//     .stop()
+//     .atLiveEdge()             live and within LIVE_EDGE records of the newest
+//     .seek(record), .skip(seconds), .togglePlay(), .setSpeed(speed), .round(step: -1|1),
+//     .goLive()
+//
+// The page's own controls it keeps in step: #transport and #timeline shown with something to
+// play, #live lit while live, #source naming what plays, #speed and #demos.
+
+import { parseDemo } from './demo.js';
+import { Follower, loadHistory } from './fragments.js';
+import { DemoPlayer, RECORDS_PER_SECOND } from './player.js';
+import { roundAt } from './rounds.js';
+import { learnPicture } from './pictures.js';
+import { decodePacket } from './stream.js';
+
+export const LIVE_EDGE = 3;  // records behind the newest that still count as live
+const $ = (id) => document.getElementById(id);
+
+// An unnamed map chunk starts a map (the rule state.js applies).
+const opensMap = (element) => element.packets.some((bytes) =>
+    decodePacket(bytes).chunks.some((c) => c.type === 'map' && c.name === ''));
+
+export class Modes {
+    constructor({ status, changed }) {
+        this.status = status;
+        this.changed = changed;
+        this.shown = null;
+    }
+
+    stop() {
+        this.shown?.follower?.stop();
+        this.shown = null;
+        $('transport').hidden = true;
+        $('timeline').hidden = true;
+        $('live').classList.remove('active');
+        this.changed('shown');
+    }
+
+    atLiveEdge() {
+        const s = this.shown;
+        return s?.kind === 'live' && s.player.length - s.player.position <= LIVE_EDGE;
+    }
+
+    startLive(at = 0) {
+        this.stop();
+        $('demos').value = '';
+        $('live').classList.add('active');
+        $('source').textContent = 'live broadcast';
+        this.status('Connecting to the live stream');
+        const player = new DemoPlayer([], { live: true });
+        player.playing = true;
+        player.speed = 1;
+        $('speed').value = '1';
+        const live = { kind: 'live', player, sync: null, at, history: null };
+        this.shown = live;
+        live.follower = new Follower({
+            onSync: (sync) => {
+                live.sync = sync;
+                learnPicture(sync.map, sync.overview);
+                $('source').textContent = `live: ${sync.server || 'server'}`;
+            },
+            onStatus: (text) => this.status(text),
+            onStart: (fragment) => this.rewindable(live, fragment),
+            onElement: (element) => {
+                if (this.shown !== live) return;
+                // A new map starts a timeline of its own: rewinding goes back to its start.
+                if (live.player.length > 0 && opensMap(element)) {
+                    const next = new DemoPlayer([], { live: true });
+                    next.playing = true;
+                    next.speed = live.player.speed;
+                    live.player = next;
+                    this.changed('player');
+                }
+                const p = live.player;
+                const wasEdge = p.position === p.length;
+                p.append(element.packets, element.fresh);
+                // At the newest moment the follower's pace is the playing pace.
+                if (wasEdge && p.playing) while (p.position < p.length) p.step();
+            },
+        });
+        live.follower.start();
+        $('transport').hidden = false;
+        $('timeline').hidden = false;
+        this.changed('shown');
+    }
+
+    // Live joined at `joined`: the map's earlier fragments the server keeps are loaded behind
+    // what plays, so pause and rewind reach back to the map's start.
+    rewindable(live, joined) {
+        if (live.history) return;  // once: a later start is a jump ahead, its past already here
+        const first = live.sync?.first;
+        if (!Number.isInteger(first) || first < 1 || first >= joined) {
+            live.history = 'none';
+            return;
+        }
+        live.history = 'loading';
+        const before = live.player;
+        const run = Number.isInteger(live.sync?.run) ? live.sync.run : 0;
+        loadHistory((path) => live.follower.get(path, true), first, joined, 6, run).then((elements) => {
+            // A map change meanwhile made the history another map's.
+            if (this.shown !== live || live.player !== before || elements.length === 0) {
+                live.history = 'none';
+                return;
+            }
+            // From the map's own first element: what the start before it holds is the map before.
+            let from = 0;
+            elements.forEach((e, i) => { if (e.fresh) from = i; });
+            const next = new DemoPlayer([], { live: true });
+            for (const e of elements.slice(from)) next.append(e.packets, e.fresh);
+            // The join's start element is the state the history ends in: its body follows on.
+            for (let i = 1; i < before.length; i++) next.append(before.records[i], before.fresh[i]);
+            next.seek(elements.length - from + Math.max(before.position - 1, 0));
+            next.playing = before.playing;
+            next.speed = before.speed;
+            live.player = next;
+            live.history = 'done';
+            this.changed('player');
+            if (live.at > 0) this.seek(live.at * RECORDS_PER_SECOND);
+        }).catch(() => { live.history = 'failed'; });
+    }
+
+    startDemo(buffer, name, url, at = 0) {
+        this.stop();
+        const { records, fault } = parseDemo(buffer);
+        if (records.length === 0) {
+            this.status(`${name}: nothing to replay${fault ? ` (${fault.message})` : ''}`, 'error');
+            $('source').textContent = 'no demo loaded';
+            return false;
+        }
+        this.status(fault ? `${name} is damaged at byte ${fault.offset} (${fault.message}); replaying the ${records.length} records before it` : '');
+        const player = new DemoPlayer(records);
+        // Never before the first record: it holds the map and the players.
+        player.seek(Math.max(1, at * RECORDS_PER_SECOND));
+        player.playing = true;
+        player.speed = Number($('speed').value);
+        this.shown = { kind: 'demo', player, url, name };
+        $('source').textContent = `demo: ${name}`;
+        $('transport').hidden = false;
+        $('timeline').hidden = false;
+        this.changed('shown');
+        return true;
+    }
+
+    async loadDemoUrl(url, at) {
+        this.stop();
+        this.status(`Loading ${url}`);
+        $('source').textContent = 'loading a demo';
+        try {
+            const response = await fetch(url, { cache: 'no-store' });  // a demo being recorded grows
+            if (!response.ok) {
+                throw new Error(response.status === 404 ? 'the server has no such file (HTTP 404)' : `HTTP ${response.status}`);
+            }
+            // The file's own name is enough in the header; the address keeps the whole path.
+            const name = decodeURIComponent(url.split('/').pop() || url);
+            if (!this.startDemo(await response.arrayBuffer(), name, url, at)) this.startLive();
+        } catch (error) {
+            // The page stays useful: the live game instead, the reason in the header.
+            this.startLive();
+            this.status(`Cannot open the demo ${url}: ${error.message}. Showing the live game instead.`, 'error');
+        }
+    }
+
+    seek(record) {
+        if (!this.shown) return;
+        this.shown.player.seek(Math.max(1, Math.min(record, this.shown.player.length)));
+        this.changed('seek');
+    }
+
+    skip(seconds) { if (this.shown) this.seek(this.shown.player.position + seconds * RECORDS_PER_SECOND); }
+
+    togglePlay() {
+        if (!this.shown) return;
+        const p = this.shown.player;
+        if (!p.playing && !p.live && p.position >= p.length) this.seek(0);
+        p.playing = !p.playing;
+    }
+
+    setSpeed(speed) {
+        $('speed').value = String(speed);
+        if (this.shown) this.shown.player.speed = speed;
+    }
+
+    round(step) {
+        if (!this.shown) return;
+        const p = this.shown.player;
+        const current = roundAt(p.rounds, p.position);
+        const i = current ? p.rounds.indexOf(current) : -1;
+        // Back: to this round's start, or the previous one's when just past the start.
+        if (step < 0) {
+            const target = current && p.position - current.start > 2 * RECORDS_PER_SECOND ? current : p.rounds[i - 1];
+            if (target) this.seek(target.start);
+        } else if (p.rounds[i + 1]) {
+            this.seek(p.rounds[i + 1].start);
+        }
+    }
+
+    goLive() {
+        if (this.shown?.kind !== 'live') return;
+        this.shown.player.playing = true;
+        this.setSpeed(1);
+        this.seek(this.shown.player.length);
+    }
+}
