@@ -3,10 +3,16 @@
 // followed player); a hand-made change to it opens what it names.
 //
 //   window.kovitv   read-only probes for the scripts that check the page (tests/browser/)
+//
+// Between the stream's two snapshots a second the players are drawn where interp.js eases them,
+// every displayed frame; the automatic camera (camera.js) is on by default on small screens.
 
 import { readAddress, writeAddress } from './address.js';
+import { Camera } from './camera.js';
+import { KILL_AHEAD } from './director.js';
 import { attachDemoList, chooseListed, listDemos } from './demolist.js';
 import { attachInput } from './input.js';
+import { Motion } from './interp.js';
 import { Modes } from './modes.js';
 import { renderPanels, renderRounds } from './panels.js';
 import { afterFirstFrame, firstFrameDone, firstFrameDrawn, overviewFor } from './pictures.js';
@@ -27,6 +33,11 @@ let lastFrame = performance.now();
 let lastPanels = 0, lastAddress = 0, roundsDrawn = '';
 const focus = { selected: -1, hover: -1, follow: -1 };
 let followName = null;  // kept by name: slots change hands between maps
+const motion = new Motion();
+const drawing = { players: motion.players, phase: 0 };
+const camera = new Camera(view, { button: $('director'), unfollow: () => unfollow() });
+let timelineDrawn = '';
+let stepAt = 0, stepPosition = -1;  // when the shown record was reached, for the live edge's fades
 
 // One message in the header. An error stays a while even if the stream has news, so a spectator
 // sent to the live game after a bad link reads why.
@@ -43,6 +54,7 @@ const modes = new Modes({
     status,
     changed: (what) => {
         if (what !== 'seek') roundsDrawn = '';
+        camera.reset();
         lastPanels = 0;
         lastAddress = 0;
     },
@@ -68,23 +80,30 @@ function applyFollow() {
     focus.follow = s.players.findIndex((p) => p.name === followName && s.present(p.slot));
 }
 
+// Written only when it changes: a write, even of the same text, has the page laid out again.
+function put(id, field, value) {
+    const e = $(id);
+    if (e[field] !== value) e[field] = value;
+}
+
 function transportText(shown, p) {
-    $('play').textContent = p.playing ? 'Pause' : 'Play';
-    $('position').textContent = `${formatClock(p.time)} / ${formatClock(p.length / RECORDS_PER_SECOND)}`;
+    put('play', 'textContent', p.playing ? 'Pause' : 'Play');
+    put('position', 'textContent', `${formatClock(p.time)} / ${formatClock(p.length / RECORDS_PER_SECOND)}`);
     if (shown.kind !== 'live') {
-        $('golive').hidden = true;
-        $('delay').textContent = '';
+        put('golive', 'hidden', true);
+        put('delay', 'textContent', '');
         return;
     }
     const behind = (p.length - p.position) / RECORDS_PER_SECOND;
     const delay = Number.isInteger(shown.sync?.delay) ? shown.sync.delay : 0;
     const edge = modes.atLiveEdge();
-    $('golive').hidden = edge && p.playing;
-    $('delay').textContent = edge && p.playing ? `live, ${delay} s behind the game` : `${Math.round(delay + behind)} s behind the game (${formatClock(behind)} behind live)`;
-    $('delay').className = edge ? '' : 'behind';
+    put('golive', 'hidden', edge && p.playing);
+    put('delay', 'textContent', edge && p.playing ? `live, ${delay} s behind the game` : `${Math.round(delay + behind)} s behind the game (${formatClock(behind)} behind live)`);
+    put('delay', 'className', edge ? '' : 'behind');
 }
 
 function frame(now) {
+    const started = performance.now();
     const seconds = Math.min((now - lastFrame) / 1000, 1);
     lastFrame = now;
     const shown = modes.shown;
@@ -93,11 +112,23 @@ function frame(now) {
         p.advance(seconds);
         const state = p.state;
         applyFollow();
+        if (p.position !== stepPosition) { stepPosition = p.position; stepAt = now; }
+        // Between this record and the next; at the live edge, with none yet, a fade by the clock.
+        const next = p.next;
+        motion.at(state, next, p.fraction);
+        drawing.phase = next ? p.fraction : Math.min((now - stepAt) * p.speed * RECORDS_PER_SECOND / 1000, 1);
+        camera.update(state, motion.players, () => p.ahead(KILL_AHEAD + 0.5), p.time + p.fraction / RECORDS_PER_SECOND,
+            seconds, focus.follow >= 0);
         transportText(shown, p);
-        if (p.length > 0) drawTimeline($('timeline'), p);
+        // The timeline changes only with a record (or the window): not redrawn every frame.
+        const drawnAs = `${p.position}/${p.length}/${p.markers.length}/${p.highlights.length}/${$('timeline').clientWidth}`;
+        if (p.length > 0 && drawnAs !== timelineDrawn) {
+            drawTimeline($('timeline'), p);
+            timelineDrawn = drawnAs;
+        }
         const picture = overviewFor(state);
         view.setContent(picture && state.map?.zoom > 0 ? picture.content ?? null : null);
-        view.draw(state, p.time, picture, focus);
+        view.draw(state, p.time, picture, focus, drawing);
         if (!firstFrameDrawn() && state.map) firstFrameDone();  // drawn from the stream, not an empty start
         if (now - lastPanels > PANEL_MS) {
             const current = roundAt(p.rounds, p.position);
@@ -113,6 +144,7 @@ function frame(now) {
             remember();
             lastAddress = now;
         }
+        frames.note(now, performance.now() - started, motion.players, state);
     }
     requestAnimationFrame(frame);
 }
@@ -139,7 +171,11 @@ function unfollow() {
 }
 function showHelp(on = $('help').hidden) { $('help').hidden = !on; }
 
-attachInput({ modes, view, focus, follow, unfollow, following: () => followName !== null, showHelp });
+attachInput({ modes, view, focus, follow, unfollow, following: () => followName !== null, showHelp,
+    keys: { d: () => camera.toggle() } });
+$('director').addEventListener('click', () => camera.toggle());
+// A phone or a small window starts with the automatic camera; elsewhere it is a button away.
+camera.toggle(matchMedia('(max-width: 700px), (max-height: 500px)').matches);
 attachTimeline($('timeline'), { player: () => modes.shown?.player ?? null, seek: (record) => modes.seek(record) });
 attachDemoList({
     open: (path) => modes.loadDemoUrl(path, 0),
@@ -164,6 +200,32 @@ const first = openNamed();
 afterFirstFrame(() => listDemos().then(() => { if (first) chooseListed(first); }));
 requestAnimationFrame(frame);
 
+// The last frames drawn, for the page's checks: when, how long the frame's work took, and
+// whether a player was drawn anywhere else than the frame before.
+const frames = {
+    size: 1024, count: 0, at: new Float64Array(1024), ms: new Float32Array(1024), moved: new Uint8Array(1024),
+    last: new Float64Array(64),
+    note(now, ms, players, state) {
+        let moved = 0;
+        for (let slot = 0; slot < 32; slot++) {
+            if (!state.present(slot)) continue;
+            const p = players[slot];
+            if (p.x !== this.last[slot * 2] || p.y !== this.last[slot * 2 + 1]) moved = 1;
+            this.last[slot * 2] = p.x; this.last[slot * 2 + 1] = p.y;
+        }
+        const i = this.count++ % this.size;
+        this.at[i] = now; this.ms[i] = ms; this.moved[i] = moved;
+    },
+    since(t) {
+        const out = [];
+        for (let k = Math.max(0, this.count - this.size); k < this.count; k++) {
+            const i = k % this.size;
+            if (this.at[i] >= t) out.push({ at: this.at[i], ms: this.ms[i], moved: this.moved[i] });
+        }
+        return out;
+    },
+};
+
 // For scripts that check the page (tests/browser/viewer.mjs): what is shown, read-only.
 window.kovitv = Object.freeze({
     kind: () => modes.shown?.kind ?? null,
@@ -174,6 +236,16 @@ window.kovitv = Object.freeze({
     history: () => modes.shown?.history ?? null,
     follow: () => followName,
     zoom: () => view.zoom,
+    // Frames drawn since `t` (performance.now() milliseconds): [{ at, ms, moved }].
+    frames: (t) => frames.since(t),
+    director: () => ({ on: camera.on, reason: camera.choice?.reason ?? null }),
+    players: () => (modes.shown ? modes.shown.player.state.players.filter((p) => modes.shown.player.state.present(p.slot)).length : 0),
+    // CSS pixels of the page where the whole unzoomed map is drawn.
+    mapArea: () => {
+        const box = document.getElementById('map').getBoundingClientRect();
+        const r = view.homeRect();
+        return { x: box.left + r.x, y: box.top + r.y, width: r.width, height: r.height };
+    },
     labelPx: () => Math.round(12 * (view.unit ?? 1)),
     rounds: () => (modes.shown?.player.rounds ?? []).map((r) => ({ number: r.number, start: r.start, end: r.end, winner: r.winner, how: r.how })),
     highlights: () => (modes.shown?.player.highlights ?? []).map((h) => ({ ...h })),

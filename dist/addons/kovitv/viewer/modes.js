@@ -82,10 +82,18 @@ export class Modes {
                     this.changed('player');
                 }
                 const p = live.player;
-                const wasEdge = p.position === p.length;
+                const wasEdge = p.length - p.position <= LIVE_EDGE;
                 p.append(element.packets, element.fresh);
-                // At the newest moment the follower's pace is the playing pace.
-                if (wasEdge && p.playing) while (p.position < p.length) p.step();
+                // At the newest moment the follower's pace is the playing pace: play keeps up to
+                // two records behind the newest, so there is always one to move towards (the
+                // first is shown at once). Falling further behind, it jumps ahead.
+                if (p.playing && p.position === 0) p.step();
+                else if (wasEdge && p.playing) {
+                    while (p.length - p.position > 2) {
+                        p.step();
+                        p.carry = Math.max(p.carry - 1, 0);
+                    }
+                }
             },
         });
         live.follower.start();

@@ -8,6 +8,10 @@
 //     .skip(seconds)       seeks that much game time from where it is, within the records
 //     .advance(seconds)    plays on by that much wall time; true when something was applied
 //     .state, .position (records applied), .time (game seconds), .playing, .speed, .length
+//     .next                the state after one more record (null at the end), for drawing between
+//     .fraction            0..1: how far play is from .state towards .next
+//     .ahead(seconds) -> [{ time, type: 'death'|'bomb', ...the chunk }]   what the next seconds
+//                          of the stream bring (the stream is delayed: the viewer knows them)
 //     .markers [{ record, kind: 'round'|'start'|'kill'|'map', text }], .rounds, .highlights (rounds.js)
 //
 // A checkpoint is a copy of the state kept every CHECKPOINT_EVERY records, so a seek replays at
@@ -32,6 +36,8 @@ export class DemoPlayer {
         this.playing = false;
         this.speed = 1;
         this.carry = 0;  // wall seconds not yet turned into records
+        this.events = [];  // per record, its kills and bomb changes
+        this.following = null;  // { of: state, position, state } the cached .next
         for (const r of records) this.append(r);
         this.seek(0);
     }
@@ -50,6 +56,8 @@ export class DemoPlayer {
         const s = index.state;
         const rounds = index.rounds.length;
         const decoded = packets.map((bytes) => decodePacket(bytes));
+        this.events.push(decoded.flatMap((d) => d.chunks).filter((c) => c.type === 'death' || c.type === 'bomb')
+            .map((c) => ({ ...c, time: (record + 1) / RECORDS_PER_SECOND })));  // when its state shows
         for (const c of decoded.flatMap((d) => d.chunks)) {
             if (c.type === 'death') {
                 const killer = c.killer === KILLER_WORLD ? 'world' : s.nameOf(c.killer);
@@ -79,8 +87,29 @@ export class DemoPlayer {
     }
 
     step() {
-        this.state.applyElement(this.records[this.position], this.time, this.fresh[this.position]);
+        const f = this.following;
+        if (f && f.of === this.state && f.position === this.position) this.state = f.state;
+        else this.state.applyElement(this.records[this.position], this.time, this.fresh[this.position]);
         this.position++;
+    }
+
+    get next() {
+        if (this.position >= this.length) return null;
+        const f = this.following;
+        if (f && f.of === this.state && f.position === this.position) return f.state;
+        const state = this.state.clone();
+        state.applyElement(this.records[this.position], this.time, this.fresh[this.position]);
+        this.following = { of: this.state, position: this.position, state };
+        return state;
+    }
+
+    get fraction() { return Math.min(Math.max(this.carry, 0), 1); }
+
+    ahead(seconds) {
+        const out = [];
+        const end = Math.min(this.length, this.position + Math.ceil(seconds * RECORDS_PER_SECOND));
+        for (let r = this.position; r < end; r++) out.push(...this.events[r]);
+        return out;
     }
 
     advance(seconds) {

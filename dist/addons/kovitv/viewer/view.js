@@ -13,6 +13,7 @@
 //     .zoomAt(x, y, factor), .panBy(dx, dy), .reset()    x, y, dx, dy in CSS pixels of the canvas
 //     .pick(x, y) -> the slot of the player drawn nearest that point (within reach), or -1
 //     .toScreen(u, v) -> { x, y } CSS pixels of an overview pixel
+//     .homeRect() -> { x, y, width, height } CSS pixels where the unzoomed view draws the map
 //   contentBox(image) -> { u0, v0, u1, v1 } the part of an overview that is not its background
 //
 // Unzoomed, the view shows the overview's content (what differs from its corner's colour)
@@ -34,6 +35,7 @@ const MAX_ZOOM = 8;
 const HOME_ZOOM_MAX = 3;  // a picture's content is never blown up more than this unzoomed
 const BACKGROUND_TOLERANCE = 24;  // per colour channel
 const PICK_REACH = 16;  // CSS pixels
+const LABEL_MS = 150;  // labels are placed anew this often
 
 export const TEAM_COLOUR = { 1: '#e8a33a', 2: '#5b9bea' };
 const GRENADE_COLOUR = { [GRENADE_SMOKE]: '#b8bcc4', [GRENADE_FLASH]: '#fff6a0', [GRENADE_HE]: '#ff5a3c' };
@@ -96,6 +98,8 @@ export class MapView {
         this.boundsMap = '';
         this.reset();
         this.drawn = [];  // { slot, x, y } of the players last drawn, CSS pixels
+        this.placed = null;  // where the labels were last placed, beside their markers
+        this.widths = new Map();  // label texts' widths by font
     }
 
     reset() {
@@ -125,6 +129,16 @@ export class MapView {
         const fit = Math.min(w / (box.u1 - box.u0), h / (box.v1 - box.v0),
             HOME_ZOOM_MAX * Math.min(w / OVERVIEW_WIDTH, h / OVERVIEW_HEIGHT));
         return { w, h, scale: fit * this.zoom };
+    }
+
+    // Where the unzoomed view draws the picture's content: { x, y, width, height } CSS pixels
+    // of the canvas.
+    homeRect() {
+        const f = this.frame();
+        const scale = f.scale / this.zoom;
+        const { box, centre } = this.home();
+        return { x: f.w / 2 + (box.u0 - centre.u) * scale, y: f.h / 2 + (box.v0 - centre.v) * scale,
+            width: (box.u1 - box.u0) * scale, height: (box.v1 - box.v0) * scale };
     }
 
     toScreen(u, v) {
@@ -227,7 +241,12 @@ export class MapView {
         else this.drawGrid(map);
         // Everything else in CSS pixels, placed through the same transform.
         ctx.setTransform(dpr, 0, 0, dpr, 0, 0);
-        const at = (x, y) => { const o = worldToOverview(map, x, y); return this.toScreen(o.u, o.v); };
+        // One frame() for the whole drawing: each reads the canvas's size from the page.
+        const { u: cu, v: cv } = this.centre;
+        const at = (x, y) => {
+            const o = worldToOverview(map, x, y);
+            return { x: cw / 2 + (o.u - cu) * f.scale, y: ch / 2 + (o.v - cv) * f.scale };
+        };
         const unitsToPx = ((map.zoom > 0 ? map.zoom / 100 : 1) * OVERVIEW_WIDTH / UNITS_AT_ZOOM_1) * f.scale;
         for (const g of state.grenades.values()) this.drawGrenade(g, time, at, unitsToPx);
         const labels = [];
@@ -248,7 +267,7 @@ export class MapView {
             if (p.state & (STATE_FIRED | STATE_HIT)) this.drawShot(p, pos, ahead, alive(p), phase);
             this.drawPlayer(p, pos, ahead, alive(p), lit);
             const text = lit && alive(p) ? `${p.name} ${p.health}` : p.name;
-            labels.push({ text, x: pos.x, y: pos.y, colour: alive(p) ? '#ffffff' : '#9a9a9a',
+            labels.push({ key: p.slot, text, x: pos.x, y: pos.y, colour: alive(p) ? '#ffffff' : '#9a9a9a',
                 rank: lit ? 0 : alive(p) ? 2 : 3, bold: lit });
         }
         this.drawLabels(labels, cw, ch);
@@ -357,27 +376,50 @@ export class MapView {
         return Math.atan2(o2.v - o1.v, o2.u - o1.u);
     }
 
+    // Placing labels costs more than drawing them: they are placed anew a few times a second
+    // (or when the view changes), and in between keep their place beside their moving marker.
     drawLabels(labels, w, h) {
         const ctx = this.ctx;
         const size = Math.round(12 * this.unit);
         labels.sort((a, b) => a.rank - b.rank);
-        const items = labels.map((l) => {
-            ctx.font = `${l.bold ? 'bold ' : ''}${size}px sans-serif`;
-            return { x: l.x, y: l.y, r: 7 * this.unit, w: ctx.measureText(l.text).width + 4, h: size + 2 };
-        });
-        const spots = placeLabels(items, { width: w, height: h });
+        const now = performance.now();
+        const was = this.placed;
+        const view = `${w}/${h}/${size}/${Math.round(Math.log2(this.zoom) * 4)}`;  // a pan moves labels and markers alike
+        let fresh = !was || now - was.at > LABEL_MS || was.view !== view || was.offsets.size !== labels.length;
+        for (let i = 0; !fresh && i < labels.length; i++) fresh = was.offsets.get(labels[i].key)?.text !== labels[i].text;
+        if (fresh) {
+            const items = labels.map((l) => ({ x: l.x, y: l.y, r: 7 * this.unit, w: this.textWidth(l.text, l.bold, size) + 4, h: size + 2 }));
+            const spots = placeLabels(items, { width: w, height: h });
+            const offsets = new Map();
+            labels.forEach((l, i) => offsets.set(l.key, { text: l.text, dx: spots[i].x - l.x, dy: spots[i].y - l.y }));
+            this.placed = { at: now, view, offsets };
+        }
+        const offsets = this.placed.offsets;
         ctx.textAlign = 'left';
         ctx.textBaseline = 'top';
         ctx.lineJoin = 'round';  // a mitred outline grows spikes from letters like M
-        labels.forEach((l, i) => {
+        ctx.lineWidth = 3;
+        ctx.strokeStyle = 'rgba(0,0,0,0.85)';
+        for (const l of labels) {
+            const o = offsets.get(l.key);
             ctx.font = `${l.bold ? 'bold ' : ''}${size}px sans-serif`;
-            ctx.lineWidth = 3;
-            ctx.strokeStyle = 'rgba(0,0,0,0.85)';
-            ctx.strokeText(l.text, spots[i].x + 2, spots[i].y + 1);
+            ctx.strokeText(l.text, l.x + o.dx + 2, l.y + o.dy + 1);
             ctx.fillStyle = l.colour;
-            ctx.fillText(l.text, spots[i].x + 2, spots[i].y + 1);
-        });
+            ctx.fillText(l.text, l.x + o.dx + 2, l.y + o.dy + 1);
+        }
         ctx.lineJoin = 'miter';
+    }
+
+    textWidth(text, bold, size) {
+        const key = `${bold ? 'b' : ''}${size}:${text}`;
+        let width = this.widths.get(key);
+        if (width === undefined) {
+            if (this.widths.size > 500) this.widths.clear();
+            this.ctx.font = `${bold ? 'bold ' : ''}${size}px sans-serif`;
+            width = this.ctx.measureText(text).width;
+            this.widths.set(key, width);
+        }
+        return width;
     }
 
     // A carried bomb is shown by its carrier's ring; only a dropped or planted one has a place.
@@ -392,7 +434,7 @@ export class MapView {
         else ctx.fillStyle = planted ? (Math.floor(time * 2) % 2 ? '#ff2020' : '#801010') : '#ff9a20';
         ctx.fillRect(x - 6 * k, y - 6 * k, 12 * k, 12 * k);
         if (x > 0 && y > 0 && x < this.canvas.clientWidth && y < this.canvas.clientHeight) {
-            labels.push({ text: b.defused ? 'C4 defused' : planted ? 'C4 planted' : 'C4', x, y, colour: '#ffcc66', rank: 1 });
+            labels.push({ key: 'bomb', text: b.defused ? 'C4 defused' : planted ? 'C4 planted' : 'C4', x, y, colour: '#ffcc66', rank: 1 });
         }
     }
 
