@@ -36,7 +36,8 @@ let followName = null;  // kept by name: slots change hands between maps
 const motion = new Motion();
 const drawing = { players: motion.players, phase: 0 };
 const camera = new Camera(view, { button: $('director'), unfollow: () => unfollow() });
-let timelineDrawn = '';
+let timelineDrawn = '', timelineWidth = 0;
+new ResizeObserver(([entry]) => { timelineWidth = entry.contentRect.width; }).observe($('timeline'));
 let stepAt = 0, stepPosition = -1;  // when the shown record was reached, for the live edge's fades
 
 // One message in the header. An error stays a while even if the stream has news, so a spectator
@@ -102,6 +103,18 @@ function transportText(shown, p) {
     put('delay', 'className', edge ? '' : 'behind');
 }
 
+function renderText() {
+    const p = modes.shown?.player;
+    if (!p) return;
+    const current = roundAt(p.rounds, p.position);
+    renderPanels(panels, p.state, p.time, [focus.selected, focus.follow], current?.number);
+    const key = `${p.rounds.length}/${p.highlights.length}/${current?.start}/${current?.end}`;
+    if (key !== roundsDrawn) {
+        renderRounds({ rounds: $('rounds'), highlights: $('highlights') }, p.rounds, p.highlights, current);
+        roundsDrawn = key;
+    }
+}
+
 function frame(now) {
     const started = performance.now();
     const seconds = Math.min((now - lastFrame) / 1000, 1);
@@ -121,7 +134,7 @@ function frame(now) {
             seconds, focus.follow >= 0);
         transportText(shown, p);
         // The timeline changes only with a record (or the window): not redrawn every frame.
-        const drawnAs = `${p.position}/${p.length}/${p.markers.length}/${p.highlights.length}/${$('timeline').clientWidth}`;
+        const drawnAs = `${p.position}/${p.length}/${p.markers.length}/${p.highlights.length}/${timelineWidth}`;
         if (p.length > 0 && drawnAs !== timelineDrawn) {
             drawTimeline($('timeline'), p);
             timelineDrawn = drawnAs;
@@ -130,15 +143,11 @@ function frame(now) {
         view.setContent(picture && state.map?.zoom > 0 ? picture.content ?? null : null);
         view.draw(state, p.time, picture, focus, drawing);
         if (!firstFrameDrawn() && state.map) firstFrameDone();  // drawn from the stream, not an empty start
+        // The panels' text in a task of its own after the frame: rebuilding it takes longer than
+        // drawing the map and need not hold the frame up (which reads no layout it dirties).
         if (now - lastPanels > PANEL_MS) {
-            const current = roundAt(p.rounds, p.position);
-            renderPanels(panels, state, p.time, [focus.selected, focus.follow], current?.number);
-            const key = `${p.rounds.length}/${p.highlights.length}/${current?.start}/${current?.end}`;
-            if (key !== roundsDrawn) {
-                renderRounds({ rounds: $('rounds'), highlights: $('highlights') }, p.rounds, p.highlights, current);
-                roundsDrawn = key;
-            }
             lastPanels = now;
+            setTimeout(renderText, 0);
         }
         if (now - lastAddress > ADDRESS_MS) {
             remember();

@@ -100,6 +100,13 @@ export class MapView {
         this.drawn = [];  // { slot, x, y } of the players last drawn, CSS pixels
         this.placed = null;  // where the labels were last placed, beside their markers
         this.widths = new Map();  // label texts' widths by font
+        this.seen = null;  // { w, h } the canvas's size as last laid out
+        if (typeof ResizeObserver === 'function') {
+            new ResizeObserver(([entry]) => {
+                const box = entry.contentRect;
+                this.seen = box.width > 0 && box.height > 0 ? { w: box.width, h: box.height } : null;
+            }).observe(canvas);
+        }
     }
 
     reset() {
@@ -122,9 +129,16 @@ export class MapView {
         if (unzoomed) this.reset();
     }
 
+    // The canvas's CSS size as the page last laid it out. Read from a resize observer: asking the
+    // element would lay the page out again in the middle of a frame after any change of text.
+    size() {
+        if (this.seen) return this.seen;
+        return { w: this.canvas.clientWidth || OVERVIEW_WIDTH, h: this.canvas.clientHeight || OVERVIEW_HEIGHT };
+    }
+
     // CSS pixels of the canvas box, and the factor from overview pixels to them.
     frame() {
-        const w = this.canvas.clientWidth || OVERVIEW_WIDTH, h = this.canvas.clientHeight || OVERVIEW_HEIGHT;
+        const { w, h } = this.size();
         const { box } = this.home();
         const fit = Math.min(w / (box.u1 - box.u0), h / (box.v1 - box.v0),
             HOME_ZOOM_MAX * Math.min(w / OVERVIEW_WIDTH, h / OVERVIEW_HEIGHT));
@@ -216,7 +230,7 @@ export class MapView {
     draw(state, time, image, focus = {}, motion = null) {
         const ctx = this.ctx;
         const dpr = globalThis.devicePixelRatio || 1;
-        const cw = this.canvas.clientWidth || OVERVIEW_WIDTH, ch = this.canvas.clientHeight || OVERVIEW_HEIGHT;
+        const { w: cw, h: ch } = this.size();
         if (this.canvas.width !== Math.round(cw * dpr) || this.canvas.height !== Math.round(ch * dpr)) {
             this.canvas.width = Math.round(cw * dpr);
             this.canvas.height = Math.round(ch * dpr);
@@ -433,7 +447,7 @@ export class MapView {
         if (b.defused) ctx.fillStyle = '#40c040';
         else ctx.fillStyle = planted ? (Math.floor(time * 2) % 2 ? '#ff2020' : '#801010') : '#ff9a20';
         ctx.fillRect(x - 6 * k, y - 6 * k, 12 * k, 12 * k);
-        if (x > 0 && y > 0 && x < this.canvas.clientWidth && y < this.canvas.clientHeight) {
+        if (x > 0 && y > 0 && x < this.size().w && y < this.size().h) {
             labels.push({ key: 'bomb', text: b.defused ? 'C4 defused' : planted ? 'C4 planted' : 'C4', x, y, colour: '#ffcc66', rank: 1 });
         }
     }
