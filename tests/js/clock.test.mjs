@@ -51,6 +51,9 @@ test('between ticks the clock counts down on its own, never below zero', () => {
     const s = new GameState();
     s.applyElement([packet(c.clock(2))], 10);
     assert.deepEqual([10, 10.4, 11, 11.5, 13, 30].map((t) => shownClock(s, t).seconds), [2, 2, 1, 1, 0, 0]);
+    // The clock running out says nothing of the round: only its end (an announcement) does.
     s.applyElement([packet(c.clock(-1))], 12);
-    assert.equal(shownClock(s, 12).kind, 'over');
+    assert.deepEqual(shownClock(s, 12), { kind: 'round', seconds: null });
+    s.applyElement([packet(c.radio(CT_WIN))], 12.5);
+    assert.equal(shownClock(s, 12.5).kind, 'over');
 });

@@ -42,7 +42,7 @@ test('a planted bomb with a counter-terrorist at it, a plant ahead, and the last
     assert.deepEqual([c.reason, sorted(c), c.spot], ['defuse', [4], { x: 1100, y: 1050 }]);
     // The carrier before the plant the stream will bring.
     const carrying = game({ ...quiet, 4: [T, 500, 500] }, [[4, 0x80, 0x01]]);
-    const plant = new Director().choose(carrying, [{ time: 12, type: 'bomb', state: 2, x: 500, y: 500 }], 10);
+    const plant = new Director().choose(carrying, [{ time: 12, type: 'plant' }], 10);
     assert.deepEqual([plant.reason, sorted(plant)], ['plant', [4]]);
     // One terrorist against two: the three of them, wherever they are.
     const clutch = game({ 0: [T, -3000, -3000], 1: [T, 0, 0, 0, true], 2: [CT, 3000, 3000], 3: [CT, 2000, -3000] });
@@ -56,11 +56,11 @@ test('a kill ahead is framed from before it happens until it has happened', () =
     assert.equal(director.choose(s, [], 10).reason, 'shots');
     // The quiet corner's kill, 2 s ahead: it takes over at once, the fight stays framed too
     // only if it has a kill of its own.
-    const kill = { time: 12, type: 'death', killer: 0, victim: 2 };
+    const kill = { time: 12, type: 'kill', killer: 0, victim: 2 };
     const c = director.choose(s, [kill], 10);
     assert.deepEqual([c.reason, sorted(c)], ['kill', [0, 2]]);
     // Two kills ahead in two places: both stay in view.
-    const both = director.choose(s, [kill, { time: 12.5, type: 'death', killer: 4, victim: 5 }], 10.2);
+    const both = director.choose(s, [kill, { time: 12.5, type: 'kill', killer: 4, victim: 5 }], 10.2);
     assert.deepEqual(sorted(both), [0, 2, 4, 5]);
     // Not framed too early, nor after it happened.
     assert.notEqual(new Director().choose(s, [{ ...kill, time: 10 + KILL_AHEAD + 1 }], 10).reason, 'kill');

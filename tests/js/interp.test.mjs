@@ -48,6 +48,7 @@ test('respawns, teleports, deaths, team and slot changes are drawn as jumps, run
     assert.equal(isJump(alive, { ...alive, state: 0x24, x: 10 }), true, 'spawned, even near where they were');
     assert.equal(isJump(alive, { ...alive, state: 0x08, health: 0, x: 10 }), true, 'died');
     assert.equal(isJump(alive, { ...alive, health: 0 }), true, 'health 0 is dead whatever the bits');
+    assert.equal(isJump(alive, { ...alive, state: 0x08, health: 1 }), true, 'the game keeps the dead at health 1');
     assert.equal(isJump({ ...alive, state: 0x08, health: 0 }, alive), true, 'came back');
     assert.equal(isJump(alive, { ...alive, team: 2 }), true);
     assert.equal(isJump(alive, { ...alive, name: 'b' }), true, 'the slot changed hands');

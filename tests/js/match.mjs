@@ -11,6 +11,14 @@ export const chunk = {
         [slot, 0x37, ...s16(x), ...s16(y), ...s16(yaw), health, alive ? 0x04 : 0x01, team, ...text(name)],
     dies: (slot) => [slot, 0x06, 0, 0x01],  // health 0, dead
     spawns: (slot) => [slot, 0x06, 100, 0x04],
+    // As the capture tells them on a real server: the death's half second (died, dead), then the
+    // observer's health of 1 with the dead bit, then dead alone; a spawn with its own bit.
+    killed: (slot) => [slot, 0x06, 0, 0x1e],
+    observer: (slot) => [slot, 0x06, 1, 0x1c],
+    respawned: (slot) => [slot, 0x06, 100, 0x24],
+    health: (slot, health) => [slot, 0x02, health],
+    moves: (slot, x, y) => [slot, 0x01, ...s16(x), ...s16(y), 0, 0],
+    chat: (sender, line, kind = 2) => [35, kind, sender, ...text(line)],
     death: (killer, victim, weapon = 'ak47') => [33, killer, victim, 0, ...text(weapon)],
     radio: (code) => [34, code, 0, 0],
     score: (t, ct) => [36, t, ct],
@@ -19,7 +27,8 @@ export const chunk = {
     map: (name) => [32, ...text(name), 0, 100, 1, 0, 0, 0, 0],
     heartbeat: () => [38, 2, 0, 0],
 };
-export const CT_WIN = 0, T_WIN = 1, DRAW = 4, PLANTED = 2;
+export const CT_WIN = 0, T_WIN = 1, BOMB_PLANTED_RADIO = 2, DEFUSED = 3, DRAW = 4;
+export const CARRIED = 0, DROPPED = 1, PLANTED = 2;
 
 // Elements from a script: each entry is a list of chunks (one element, one packet); a number n
 // stands for n elements of heartbeats only.
@@ -40,6 +49,7 @@ export function lineup(map) {
         chunk.player(4, { team: 2, name: 'Cyd' })];
 }
 export const respawn = () => [0, 1, 2, 3, 4].map(chunk.spawns);
+export const respawnAll = () => [0, 1, 2, 3, 4].map(chunk.respawned);
 
 // Clock ticks counting down from `from`, one element of heartbeats between them.
 export function ticks(from, count) {

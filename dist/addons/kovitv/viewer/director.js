@@ -5,8 +5,8 @@
 //   new Director()
 //     .choose(state, ahead, time) -> { slots: [slot], spot: { x, y } | null, reason }
 //         what to show: players (and the bomb's place) worth watching now; ahead: the stream's
-//         events within the next seconds as { time, type, ... } (decoded chunks: 'death' with
-//         killer and victim, 'bomb' with state), time: the game time shown
+//         events within the next seconds (state.js's: 'kill' with killer and victim, 'plant')
+//         with the game time each shows at, { time, type, ... }; time: the game time shown
 //     .reset()                 forgets what it showed (a seek, a new map)
 //   frameBox(choice, positions) -> { minX, maxX, minY, maxY } in world units, or null: the map
 //   ease(camera, goal, seconds) -> the camera { u, v, zoom } moved toward the goal
@@ -17,8 +17,9 @@
 // is kept for a while unless something clearly bigger happens elsewhere, so the camera does not
 // jump between two places of the same weight.
 
-import { BOMB_PLANTED, ICON_C4, STATE_ALIVE } from './state.js';
 import { STATE_FIRED, STATE_HIT } from './interp.js';
+import { BOMB_PLANTED, inTeam, isAlive } from './rules.js';
+import { ICON_C4 } from './state.js';
 
 export const KILL_AHEAD = 2.5;  // seconds of a coming kill the camera frames it ahead
 export const HOLD = 2;  // seconds a choice is kept at least
@@ -31,7 +32,6 @@ const MIN_SPAN = 1400;  // the closest the camera frames, in world units across
 
 const WEIGHT = { kill: 100, defuse: 40, plant: 50, hit: 12, fired: 8, fight: 6, last: 5, bomb: 4, all: 1 };
 
-const isAlive = (p) => (p.state & STATE_ALIVE) !== 0 && p.health > 0;
 const near = (a, b, reach) => (a.x - b.x) ** 2 + (a.y - b.y) ** 2 <= reach * reach;
 
 export class Director {
@@ -42,7 +42,7 @@ export class Director {
     }
 
     choose(state, ahead = [], time = 0) {
-        const players = state.players.filter((p) => state.present(p.slot) && (p.team === 1 || p.team === 2));
+        const players = state.players.filter((p) => state.present(p.slot) && inTeam(p));
         const living = players.filter(isAlive);
         const places = this.places(state, players, living, ahead, time);
         let best = places[0] ?? { slots: living.map((p) => p.slot), spot: null, reason: 'all', weight: 0 };
@@ -59,7 +59,7 @@ export class Director {
         // Every kill of the next seconds stays framed until it has happened.
         const slots = new Set(best.slots);
         for (const e of ahead) {
-            if (e.type !== 'death' || e.time - time > KILL_AHEAD || e.time < time) continue;
+            if (e.type !== 'kill' || e.time - time > KILL_AHEAD || e.time < time) continue;
             for (const s of [e.killer, e.victim]) if (state.present(s)) slots.add(s);
         }
         const same = was && best.slots.some((s) => was.slots.includes(s));
@@ -70,7 +70,7 @@ export class Director {
     // Every place worth a look, with its weight.
     places(state, players, living, ahead, time) {
         const out = [];
-        const kills = ahead.filter((e) => e.type === 'death' && e.time >= time && e.time - time <= KILL_AHEAD)
+        const kills = ahead.filter((e) => e.type === 'kill' && e.time >= time && e.time - time <= KILL_AHEAD)
             .sort((a, b) => a.time - b.time);
         if (kills.length) {  // the next kill; the others join it in choose()
             const k = kills[0];
@@ -78,11 +78,11 @@ export class Director {
                 weight: WEIGHT.kill - (k.time - time) });
         }
         const bomb = state.bomb;
-        if (bomb?.state === BOMB_PLANTED && !bomb.defused) {
+        if (bomb?.state === BOMB_PLANTED && !state.round?.defused && !state.round?.exploded) {
             const at = living.filter((p) => p.team === 2 && near(p, bomb, BOMB_NEAR)).map((p) => p.slot);
             out.push({ slots: at, spot: { x: bomb.x, y: bomb.y }, reason: at.length ? 'defuse' : 'bomb',
                 weight: at.length ? WEIGHT.defuse : WEIGHT.bomb });
-        } else if (ahead.some((e) => e.type === 'bomb' && e.state === BOMB_PLANTED && e.time >= time && e.time - time <= PLANT_AHEAD)) {
+        } else if (ahead.some((e) => e.type === 'plant' && e.time >= time && e.time - time <= PLANT_AHEAD)) {
             const carrier = living.find((p) => p.icons & ICON_C4);
             if (carrier) out.push({ slots: [carrier.slot], spot: null, reason: 'plant', weight: WEIGHT.plant });
         }

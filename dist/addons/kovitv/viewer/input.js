@@ -78,7 +78,7 @@ function lists({ modes, focus }) {
         $(list).addEventListener('pointerdown', (event) => {
             const record = event.target.closest('[data-record]')?.dataset.record;
             if (record === undefined) return;
-            modes.seek(Number(record) - (list === 'highlights' ? JUMP_BEFORE : 0));
+            modes.seek(Number(record) + (list === 'highlights' ? -JUMP_BEFORE : 1));
             if (modes.shown) modes.shown.player.playing = true;
         });
     }

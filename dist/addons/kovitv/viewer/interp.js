@@ -1,7 +1,7 @@
 // Where each player is drawn between two snapshots: the stream has two a second, the display
 // draws sixty, so positions and view directions are eased from one snapshot to the next.
 //
-//   STATE_FIRED, STATE_HIT, STATE_SPAWNED   state bits: fired, was hit, spawned in the half second
+//   STATE_FIRED, STATE_HIT   state bits: fired, was hit in the snapshot's half second
 //   JUMP_UNITS               farther than this in one snapshot is a jump, not a run
 //   isJump(a, b)             whether player a (one snapshot) to b (the next) is drawn as a jump
 //   lerpYaw(from, to, t)     degrees, the short way round, in [0, 360)
@@ -12,18 +12,17 @@
 // earlier snapshot until the later one is reached: nothing slides across the map or out of a
 // dead body. With no next snapshot, or a fraction of 0, the state is drawn exactly as it is.
 
-import { MAX_PLAYERS, STATE_ALIVE } from './state.js';
+import { isAlive, STATE_SPAWNED } from './rules.js';
+import { MAX_PLAYERS } from './state.js';
 
 // A player runs at most 250 units a second (a little more with a knife or a boost): 125 in a
 // snapshot's half second. Twice that is surely no run, and falling or sliding stays under it.
 export const JUMP_UNITS = 200;
-// Bits of a player's state for the snapshot's half second (the stream's, beside state.js's).
-export const STATE_FIRED = 0x01, STATE_HIT = 0x02, STATE_SPAWNED = 0x20;
-
-const alive = (p) => (p.state & STATE_ALIVE) !== 0 && p.health > 0;
+// Bits of a player's state for the snapshot's half second (the stream's, beside rules.js's).
+export const STATE_FIRED = 0x01, STATE_HIT = 0x02;
 
 export function isJump(a, b) {
-    if (!alive(a) || !alive(b)) return true;  // dead bodies do not move; a death is a jump
+    if (!isAlive(a) || !isAlive(b)) return true;  // dead bodies do not move; a death is a jump
     if (a.team !== b.team || a.name !== b.name) return true;
     if (b.state & STATE_SPAWNED) return true;
     const dx = b.x - a.x, dy = b.y - a.y;

@@ -18,7 +18,7 @@ import { renderPanels, renderRounds } from './panels.js';
 import { afterFirstFrame, firstFrameDone, firstFrameDrawn, overviewFor } from './pictures.js';
 import { RECORDS_PER_SECOND } from './player.js';
 import { roundAt } from './rounds.js';
-import { formatClock } from './rules.js';
+import { formatClock, inTeam, isAlive } from './rules.js';
 import { attachTimeline, drawTimeline } from './timeline.js';
 import { MapView } from './view.js';
 
@@ -28,6 +28,7 @@ const panels = { score: $('score'), round: $('round'), clock: $('clock'), bomb: 
     feed: $('feed'), chat: $('chat') };
 const PANEL_MS = 250;  // the text is rebuilt at most this often
 const ADDRESS_MS = 1000;  // the address follows the moment this often
+const FOLLOW_ZOOM = 2.5;
 
 let lastFrame = performance.now();
 let lastPanels = 0, lastAddress = 0, roundsDrawn = '';
@@ -75,10 +76,17 @@ function remember() {
     history.replaceState(null, '', `${location.pathname}${hash ? `#${hash}` : ''}`);
 }
 
+// A followed player is seen up close: the first time they are found (a link that follows them
+// included), the view zooms in on them unless the spectator zoomed already.
+let followFound = false;
 function applyFollow() {
-    if (!modes.shown || !followName) { focus.follow = -1; return; }
+    if (!modes.shown || !followName) { focus.follow = -1; followFound = false; return; }
     const s = modes.shown.player.state;
     focus.follow = s.players.findIndex((p) => p.name === followName && s.present(p.slot));
+    if (focus.follow >= 0 && !followFound) {
+        followFound = true;
+        if (view.zoom < 2) view.zoom = FOLLOW_ZOOM;
+    }
 }
 
 // Written only when it changes: a write, even of the same text, has the page laid out again.
@@ -95,7 +103,7 @@ function transportText(shown, p) {
         put('delay', 'textContent', '');
         return;
     }
-    const behind = (p.length - p.position) / RECORDS_PER_SECOND;
+    const behind = modes.behind() / RECORDS_PER_SECOND;
     const delay = Number.isInteger(shown.sync?.delay) ? shown.sync.delay : 0;
     const edge = modes.atLiveEdge();
     put('golive', 'hidden', edge && p.playing);
@@ -121,8 +129,8 @@ function frame(now) {
     lastFrame = now;
     const shown = modes.shown;
     if (shown) {
-        const p = shown.player;
-        p.advance(seconds);
+        modes.advance(seconds);
+        const p = modes.shown.player;
         const state = p.state;
         applyFollow();
         if (p.position !== stepPosition) { stepPosition = p.position; stepAt = now; }
@@ -130,7 +138,7 @@ function frame(now) {
         const next = p.next;
         motion.at(state, next, p.fraction);
         drawing.phase = next ? p.fraction : Math.min((now - stepAt) * p.speed * RECORDS_PER_SECOND / 1000, 1);
-        camera.update(state, motion.players, () => p.ahead(KILL_AHEAD + 0.5), p.time + p.fraction / RECORDS_PER_SECOND,
+        camera.update(state, motion.players, () => p.ahead(KILL_AHEAD + 0.5).map((e) => ({ ...e, time: (e.record + 1) / RECORDS_PER_SECOND })), p.time + p.fraction / RECORDS_PER_SECOND,
             seconds, focus.follow >= 0);
         transportText(shown, p);
         // The timeline changes only with a record (or the window): not redrawn every frame.
@@ -163,13 +171,13 @@ function follow() {
     const s = modes.shown.player.state;
     let slot = focus.selected >= 0 && focus.selected !== focus.follow ? focus.selected : -1;
     if (slot < 0) {  // the next player alive after the one followed
-        const alive = s.players.filter((p) => s.present(p.slot) && (p.team === 1 || p.team === 2) && p.health > 0);
+        const alive = s.players.filter((p) => s.present(p.slot) && inTeam(p) && isAlive(p));
         if (alive.length === 0) return;
         slot = (alive.find((p) => p.slot > focus.follow) ?? alive[0]).slot;
     }
     followName = s.players[slot].name;
     focus.selected = slot;
-    if (view.zoom < 2) view.zoom = 2.5;
+    followFound = false;
     applyFollow();
     lastAddress = 0;
 }
@@ -194,6 +202,7 @@ attachDemoList({
 // The address names what to show; editing it by hand opens that.
 function openNamed() {
     const named = readAddress(location.hash, location.search);
+    if (named.follow !== followName) followFound = false;
     followName = named.follow;
     const shown = modes.shown;
     if (named.demo) {

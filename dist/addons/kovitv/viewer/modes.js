@@ -4,14 +4,21 @@
 //
 //   new Modes({ status(text, kind), changed(what: 'shown'|'player'|'seek') })
 //     .shown      null or { kind: 'live'|'demo', player: DemoPlayer, url, name,
-//                           live: follower, sync, history: null|'loading'|'done'|'none'|'failed' }
+//                           follower, sync, history: null|'loading'|'done'|'none'|'failed',
+//                           pending: the next map's DemoPlayer while a map that ended is shown }
 //     .startLive(at = 0)        the live game, at `at` seconds into the map once its history is in
 //     .startDemo(buffer, name, url, at = 0) -> false when nothing could be replayed
 //     .loadDemoUrl(url, at)     fetches and starts a demo; on failure the live game, and why
 //     .stop()
 //     .atLiveEdge()             live and within LIVE_EDGE records of the newest
+//     .behind() -> records between what is shown and the newest live one (0 for a demo)
 //     .seek(record), .skip(seconds), .togglePlay(), .setSpeed(speed), .round(step: -1|1),
-//     .goLive()
+//     .goLive()   (to the newest map, when a map that ended is shown)
+//     .advance(wallSeconds)     plays on (main.js calls it each frame)
+//
+// A map change while a live spectator is paused or rewound leaves them in the map that ended:
+// the new one gathers behind it (pending) until they go back to live, or play on past the old
+// map's end into the new one's start.
 //
 // The page's own controls it keeps in step: #transport and #timeline shown with something to
 // play, #live lit while live, #source naming what plays, #speed and #demos.
@@ -21,14 +28,11 @@ import { Follower, loadHistory } from './fragments.js';
 import { DemoPlayer, RECORDS_PER_SECOND } from './player.js';
 import { roundAt } from './rounds.js';
 import { learnPicture } from './pictures.js';
+import { opensMap } from './rules.js';
 import { decodePacket } from './stream.js';
 
 export const LIVE_EDGE = 3;  // records behind the newest that still count as live
 const $ = (id) => document.getElementById(id);
-
-// An unnamed map chunk starts a map (the rule state.js applies).
-const opensMap = (element) => element.packets.some((bytes) =>
-    decodePacket(bytes).chunks.some((c) => c.type === 'map' && c.name === ''));
 
 export class Modes {
     constructor({ status, changed }) {
@@ -47,8 +51,13 @@ export class Modes {
     }
 
     atLiveEdge() {
+        return this.shown?.kind === 'live' && this.behind() <= LIVE_EDGE;
+    }
+
+    behind() {
         const s = this.shown;
-        return s?.kind === 'live' && s.player.length - s.player.position <= LIVE_EDGE;
+        if (s?.kind !== 'live') return 0;
+        return s.player.length - s.player.position + (s.pending?.length ?? 0);
     }
 
     startLive(at = 0) {
@@ -73,33 +82,64 @@ export class Modes {
             onStart: (fragment) => this.rewindable(live, fragment),
             onElement: (element) => {
                 if (this.shown !== live) return;
-                // A new map starts a timeline of its own: rewinding goes back to its start.
-                if (live.player.length > 0 && opensMap(element)) {
-                    const next = new DemoPlayer([], { live: true });
-                    next.playing = true;
-                    next.speed = live.player.speed;
-                    live.player = next;
-                    this.changed('player');
-                }
-                const p = live.player;
-                const wasEdge = p.length - p.position <= LIVE_EDGE;
-                p.append(element.packets, element.fresh);
-                // At the newest moment the follower's pace is the playing pace: play keeps up to
-                // two records behind the newest, so there is always one to move towards (the
-                // first is shown at once). Falling further behind, it jumps ahead.
-                if (p.playing && p.position === 0) p.step();
-                else if (wasEdge && p.playing) {
-                    while (p.length - p.position > 2) {
-                        p.step();
-                        p.carry = Math.max(p.carry - 1, 0);
-                    }
-                }
+                const decoded = element.packets.map((bytes) => decodePacket(bytes));
+                if (opensMap(decoded) || live.pending) this.nextMap(live, decoded, element);
+                else this.onEdge(live, live.player, decoded, element);
             },
         });
         live.follower.start();
         $('transport').hidden = false;
         $('timeline').hidden = false;
         this.changed('shown');
+    }
+
+    // The newest element, to a player: at the newest moment the follower's pace is the playing pace.
+    // Play keeps up to two records behind the newest, so there is always one to move towards
+    // (the first is shown at once); falling further behind, it jumps ahead.
+    onEdge(live, p, decoded, element) {
+        const wasEdge = p.length - p.position <= LIVE_EDGE;
+        p.appendDecoded(decoded, element.fresh, element.packets);
+        if (!p.playing || p !== live.player) return;
+        if (p.position === 0) p.step();
+        else if (wasEdge) {
+            while (p.length - p.position > 2) {
+                p.step();
+                p.carry = Math.max(p.carry - 1, 0);
+            }
+        }
+    }
+
+    // A new map starts a timeline of its own (rewinding goes back to its start). A spectator
+    // watching the newest moment moves to it; one paused or rewound stays in the map that ended.
+    nextMap(live, decoded, element) {
+        const starts = opensMap(decoded) && (live.pending?.length ?? live.player.length) > 0;
+        const watching = live.player.playing && live.player.length - live.player.position <= LIVE_EDGE && !live.pending;
+        if (starts) {
+            const next = new DemoPlayer([], { live: true });
+            next.playing = true;
+            next.speed = live.player.speed;
+            if (watching) {
+                live.player = next;
+                this.changed('player');
+            } else {
+                live.pending = next;
+            }
+        }
+        this.onEdge(live, live.pending ?? live.player, decoded, element);
+    }
+
+    // Leaves the map that ended for the newest one, at `record` of it (its end when omitted).
+    leaveEndedMap(record) {
+        const live = this.shown;
+        if (!live?.pending) return false;
+        const next = live.pending;
+        live.pending = null;
+        next.playing = true;
+        next.speed = live.player.speed;
+        live.player = next;
+        this.changed('player');
+        this.seek(record ?? next.length);
+        return true;
     }
 
     // Live joined at `joined`: the map's earlier fragments the server keeps are loaded behind
@@ -116,7 +156,7 @@ export class Modes {
         const run = Number.isInteger(live.sync?.run) ? live.sync.run : 0;
         loadHistory((path) => live.follower.get(path, true), first, joined, 6, run).then((elements) => {
             // A map change meanwhile made the history another map's.
-            if (this.shown !== live || live.player !== before || elements.length === 0) {
+            if (this.shown !== live || live.player !== before || live.pending || elements.length === 0) {
                 live.history = 'none';
                 return;
             }
@@ -126,7 +166,7 @@ export class Modes {
             const next = new DemoPlayer([], { live: true });
             for (const e of elements.slice(from)) next.append(e.packets, e.fresh);
             // The join's start element is the state the history ends in: its body follows on.
-            for (let i = 1; i < before.length; i++) next.append(before.records[i], before.fresh[i]);
+            for (let i = 1; i < before.length; i++) next.appendDecoded(before.decoded[i], before.fresh[i], before.records[i]);
             next.seek(elements.length - from + Math.max(before.position - 1, 0));
             next.playing = before.playing;
             next.speed = before.speed;
@@ -147,8 +187,7 @@ export class Modes {
         }
         this.status(fault ? `${name} is damaged at byte ${fault.offset} (${fault.message}); replaying the ${records.length} records before it` : '');
         const player = new DemoPlayer(records);
-        // Never before the first record: it holds the map and the players.
-        player.seek(Math.max(1, at * RECORDS_PER_SECOND));
+        player.seek(Math.max(player.start, at * RECORDS_PER_SECOND));
         player.playing = true;
         player.speed = Number($('speed').value);
         this.shown = { kind: 'demo', player, url, name };
@@ -178,9 +217,11 @@ export class Modes {
         }
     }
 
+    // Never before the map's first moment with a name: the records before it hold nothing to see.
     seek(record) {
         if (!this.shown) return;
-        this.shown.player.seek(Math.max(1, Math.min(record, this.shown.player.length)));
+        const p = this.shown.player;
+        p.seek(Math.max(p.start, Math.min(record, p.length)));
         this.changed('seek');
     }
 
@@ -203,19 +244,31 @@ export class Modes {
         const p = this.shown.player;
         const current = roundAt(p.rounds, p.position);
         const i = current ? p.rounds.indexOf(current) : -1;
-        // Back: to this round's start, or the previous one's when just past the start.
+        // Back: to this round's start, or the previous one's when just past the start. A round's
+        // start is shown with its first record applied: the players spawned, the freeze time.
         if (step < 0) {
             const target = current && p.position - current.start > 2 * RECORDS_PER_SECOND ? current : p.rounds[i - 1];
-            if (target) this.seek(target.start);
+            if (target) this.seek(target.start + 1);
         } else if (p.rounds[i + 1]) {
-            this.seek(p.rounds[i + 1].start);
+            this.seek(p.rounds[i + 1].start + 1);
         }
     }
 
     goLive() {
         if (this.shown?.kind !== 'live') return;
-        this.shown.player.playing = true;
         this.setSpeed(1);
+        if (this.leaveEndedMap()) return;
+        this.shown.player.playing = true;
         this.seek(this.shown.player.length);
+    }
+
+    // Each frame: plays on, and past the end of a map that ended into the next one's start.
+    advance(seconds) {
+        const p = this.shown?.player;
+        if (!p) return;
+        p.advance(seconds);
+        if (this.shown.pending && p.playing && p.position >= p.length && this.shown.pending.length > 0) {
+            this.leaveEndedMap(0);
+        }
     }
 }

@@ -5,12 +5,13 @@
 //                round: the number of the round shown, from the round index; else the score's)
 //       lit: the slots to mark in the scoreboard (chosen or followed)
 //   renderRounds(elements: { rounds, highlights }, rounds, highlights, current: the round shown)
-//   clockText(state, time) -> "1:55", "C4 0:25", "round over" or ""
-//   bombText(state) -> "C4 carried by NAME", "C4 dropped", "C4 planted", "C4 defused" or ""
+//   clockText(state, time) -> "1:55", "C4 0:25", "1:45 freeze time", "freeze time", "round over" or ""
+//   bombText(state) -> "C4 carried by NAME", "C4 dropped", "C4 planted", "C4 defused", "C4 exploded" or ""
 //   weaponName(id) -> the game's weapon name for a weapon number
 
-import { BOMB_CARRIED, BOMB_DROPPED, BOMB_PLANTED, ICON_C4, ICON_DEFUSER, STATE_ALIVE, shownClock } from './state.js';
-import { aliveCount, roundText } from './rounds.js';
+import { BOMB_CARRIED, BOMB_DROPPED, BOMB_PLANTED, ICON_C4, ICON_DEFUSER } from './state.js';
+import { roundText } from './rounds.js';
+import { aliveCount, formatClock, inTeam, isAlive, shownClock } from './rules.js';
 
 const WEAPONS = ['', 'p228', 'shield', 'scout', 'hegrenade', 'xm1014', 'c4', 'mac10', 'aug',
     'smokegrenade', 'elite', 'fiveseven', 'ump45', 'sg550', 'galil', 'famas', 'usp', 'glock18',
@@ -21,18 +22,18 @@ const FEED_SHOWN_S = 20;  // kills older than this leave the feed
 
 export function weaponName(id) { return WEAPONS[id] ?? ''; }
 
-const minutes = (s) => `${Math.floor(s / 60)}:${String(s % 60).padStart(2, '0')}`;
-
 export function clockText(state, time) {
     const c = shownClock(state, time);
     if (c.kind === 'over') return 'round over';
+    if (c.kind === 'freeze') return c.seconds === null ? 'freeze time' : `${formatClock(c.seconds)} freeze time`;
     if (c.seconds === null) return '';
-    return c.kind === 'bomb' ? `C4 ${minutes(c.seconds)}` : minutes(c.seconds);
+    return c.kind === 'bomb' ? `C4 ${formatClock(c.seconds)}` : formatClock(c.seconds);
 }
 
 export function bombText(state) {
     const b = state.bomb;
-    if (b?.defused) return 'C4 defused';
+    if (state.round.defused) return 'C4 defused';
+    if (state.round.exploded) return 'C4 exploded';
     if (b?.state === BOMB_PLANTED) return 'C4 planted';
     if (b?.state === BOMB_DROPPED) return 'C4 dropped';
     const carrier = state.players.find((p) => state.present(p.slot) && (p.icons & ICON_C4));
@@ -59,7 +60,7 @@ function teamTable(state, team, title, score, lit) {
     const players = state.players.filter((p) => state.present(p.slot) && p.team === team)
         .sort((a, b) => b.kills - a.kills || a.deaths - b.deaths);
     for (const p of players) {
-        const alive = (p.state & STATE_ALIVE) !== 0 && p.health > 0;
+        const alive = isAlive(p);
         const row = el('tr', `${alive ? '' : 'dead'}${lit.includes(p.slot) ? ' lit' : ''}`);
         row.dataset.slot = String(p.slot);
         row.append(el('td', 'name', p.name), el('td', 'num', alive ? String(p.health) : '-'),
@@ -78,8 +79,10 @@ export function renderPanels(elements, state, time, lit = [], round = null) {
         // The index's number stays on the round just won until the next begins; the score has
         // moved on by then.
         const number = Number.isInteger(round) ? round : state.score.t + state.score.ct + 1;
-        elements.round.textContent = state.map ? `Round ${number} \u00b7 ` +
-            `T ${aliveCount(state, 1)} alive, CT ${aliveCount(state, 2)} alive` : '';
+        // Nobody in a team yet (a map's first seconds): no count of nobody alive.
+        const playing = state.players.some((p) => inTeam(p) && state.present(p.slot));
+        elements.round.textContent = !state.map ? '' : playing ? `Round ${number} \u00b7 ` +
+            `T ${aliveCount(state, 1)} alive, CT ${aliveCount(state, 2)} alive` : `Round ${number}`;
     }
     const clock = clockText(state, time);
     elements.clock.textContent = clock;
@@ -107,7 +110,7 @@ export function renderPanels(elements, state, time, lit = [], round = null) {
 
 // Each entry carries the record to jump to (data-record).
 export function renderRounds(elements, rounds, highlights, current) {
-    const at = (record) => minutes(Math.floor(record / 2));
+    const at = (record) => formatClock(record / 2);
     let map = null;
     const items = [];
     for (const r of rounds) {

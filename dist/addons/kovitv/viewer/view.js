@@ -22,10 +22,10 @@
 // The picture's space is the overview's 1024 x 768 pixels, fitted into the canvas and then
 // zoomed; markers and labels keep their size in CSS pixels whatever the zoom.
 
-import { BOMB_DROPPED, BOMB_PLANTED, GRENADE_EXPLODED, GRENADE_FLASH, GRENADE_HE, GRENADE_SMOKE, ICON_C4,
-    STATE_ALIVE } from './state.js';
+import { BOMB_DROPPED, BOMB_PLANTED, GRENADE_EXPLODED, GRENADE_FLASH, GRENADE_HE, GRENADE_SMOKE, ICON_C4 } from './state.js';
 import { STATE_FIRED, STATE_HIT } from './interp.js';
 import { placeLabels } from './labels.js';
+import { hasSpawned, inTeam, isAlive } from './rules.js';
 
 export const OVERVIEW_WIDTH = 1024;
 export const OVERVIEW_HEIGHT = 768;
@@ -218,7 +218,7 @@ export class MapView {
             this.boundsMap = name;
         }
         for (const p of state.players) {
-            if (!state.present(p.slot) || p.team === 0) continue;
+            if (!state.present(p.slot) || p.team === 0 || !hasSpawned(p)) continue;
             const b = this.bounds ??= { minX: p.x, maxX: p.x, minY: p.y, maxY: p.y };
             b.minX = Math.min(b.minX, p.x); b.maxX = Math.max(b.maxX, p.x);
             b.minY = Math.min(b.minY, p.y); b.maxY = Math.max(b.maxY, p.y);
@@ -266,9 +266,10 @@ export class MapView {
         const labels = [];
         this.drawBomb(state, time, at, labels);
         this.drawn = [];
-        const shown = state.players.filter((p) => state.present(p.slot) && (p.team === 1 || p.team === 2));
+        // Players not yet spawned on this map have no position to be drawn at.
+        const shown = state.players.filter((p) => state.present(p.slot) && inTeam(p) && hasSpawned(p));
         // The dead first, so the living are drawn over them.
-        const alive = (p) => (p.state & STATE_ALIVE) !== 0 && p.health > 0;
+        const alive = isAlive;
         const inside = (pos) => pos.x > -20 && pos.y > -20 && pos.x < cw + 20 && pos.y < ch + 20;
         const phase = motion?.phase ?? 0;
         for (const p of [...shown.filter((p) => !alive(p)), ...shown.filter(alive)]) {
@@ -444,11 +445,12 @@ export class MapView {
         const k = this.unit;
         const { x, y } = at(b.x, b.y);
         const planted = b.state === BOMB_PLANTED;
-        if (b.defused) ctx.fillStyle = '#40c040';
+        const defused = state.round?.defused;
+        if (defused) ctx.fillStyle = '#40c040';
         else ctx.fillStyle = planted ? (Math.floor(time * 2) % 2 ? '#ff2020' : '#801010') : '#ff9a20';
         ctx.fillRect(x - 6 * k, y - 6 * k, 12 * k, 12 * k);
         if (x > 0 && y > 0 && x < this.size().w && y < this.size().h) {
-            labels.push({ key: 'bomb', text: b.defused ? 'C4 defused' : planted ? 'C4 planted' : 'C4', x, y, colour: '#ffcc66', rank: 1 });
+            labels.push({ key: 'bomb', text: defused ? 'C4 defused' : planted ? 'C4 planted' : 'C4', x, y, colour: '#ffcc66', rank: 1 });
         }
     }
 
