@@ -12,7 +12,7 @@ import { Camera } from './camera.js';
 import { KILL_AHEAD } from './director.js';
 import { attachDemoList, chooseListed, listDemos } from './demolist.js';
 import { attachInput } from './input.js';
-import { Motion } from './interp.js';
+import { Motion, STATE_FIRED, STATE_HIT } from './interp.js';
 import { Modes } from './modes.js';
 import { renderPanels, renderRounds } from './panels.js';
 import { afterFirstFrame, firstFrameDone, firstFrameDrawn, overviewFor } from './pictures.js';
@@ -257,6 +257,8 @@ window.kovitv = Object.freeze({
     // Frames drawn since `t` (performance.now() milliseconds): [{ at, ms, moved }].
     frames: (t) => frames.since(t),
     director: () => ({ on: camera.on, reason: camera.choice?.reason ?? null }),
+    // Players whose record says they fired or were hit in the half second shown.
+    shots: () => (modes.shown?.player.state.players ?? []).filter((p) => p.state & (STATE_FIRED | STATE_HIT)).length,
     players: () => (modes.shown ? modes.shown.player.state.players.filter((p) => modes.shown.player.state.present(p.slot)).length : 0),
     // CSS pixels of the page where the whole unzoomed map is drawn.
     mapArea: () => {

@@ -100,6 +100,7 @@ export class MapView {
         this.drawn = [];  // { slot, x, y } of the players last drawn, CSS pixels
         this.placed = null;  // where the labels were last placed, beside their markers
         this.widths = new Map();  // label texts' widths by font
+        this.sprites = new Map();  // labels drawn, by font, colour and text
         this.seen = null;  // { w, h } the canvas's size as last laid out
         if (typeof ResizeObserver === 'function') {
             new ResizeObserver(([entry]) => {
@@ -311,7 +312,7 @@ export class MapView {
         const k = this.unit;
         const fade = 1 - Math.min(Math.max(phase, 0), 1) * 0.85;
         if ((p.state & STATE_FIRED) && alive) {
-            const from = 8 * k, to = 8 * k + 46 * k * (0.6 + 0.4 * fade);
+            const from = 8 * k, to = 8 * k + 64 * k * (0.6 + 0.4 * fade);
             const c = Math.cos(ahead), s = Math.sin(ahead);
             ctx.strokeStyle = '#fff3b0';
             ctx.globalAlpha = 0.9 * fade;
@@ -410,19 +411,39 @@ export class MapView {
             this.placed = { at: now, view, offsets };
         }
         const offsets = this.placed.offsets;
+        // Each label is drawn once into a picture of its own and then copied: outlined text is
+        // the dearest thing on the map to draw, and labels change far less often than frames.
+        const dpr = globalThis.devicePixelRatio || 1;
+        for (const l of labels) {
+            const o = offsets.get(l.key);
+            const sprite = this.labelSprite(l.text, l.bold, l.colour, size, dpr);
+            if (!sprite) continue;
+            const x = Math.round((l.x + o.dx) * dpr) / dpr, y = Math.round((l.y + o.dy) * dpr) / dpr;
+            ctx.drawImage(sprite, x, y, sprite.width / dpr, sprite.height / dpr);
+        }
+    }
+
+    labelSprite(text, bold, colour, size, dpr) {
+        const key = `${bold ? 'b' : ''}${size}/${dpr}/${colour}/${text}`;
+        let sprite = this.sprites.get(key);
+        if (sprite !== undefined) return sprite;
+        if (this.sprites.size > 400) this.sprites.clear();
+        const w = Math.ceil((this.textWidth(text, bold, size) + 4) * dpr), h = Math.ceil((size * 1.35 + 4) * dpr);  // descenders and outline
+        sprite = typeof OffscreenCanvas === 'function' ? new OffscreenCanvas(w, h) : null;
+        const ctx = sprite?.getContext('2d');
+        if (!ctx) return null;
+        ctx.scale(dpr, dpr);
+        ctx.font = `${bold ? 'bold ' : ''}${size}px sans-serif`;
         ctx.textAlign = 'left';
         ctx.textBaseline = 'top';
         ctx.lineJoin = 'round';  // a mitred outline grows spikes from letters like M
         ctx.lineWidth = 3;
         ctx.strokeStyle = 'rgba(0,0,0,0.85)';
-        for (const l of labels) {
-            const o = offsets.get(l.key);
-            ctx.font = `${l.bold ? 'bold ' : ''}${size}px sans-serif`;
-            ctx.strokeText(l.text, l.x + o.dx + 2, l.y + o.dy + 1);
-            ctx.fillStyle = l.colour;
-            ctx.fillText(l.text, l.x + o.dx + 2, l.y + o.dy + 1);
-        }
-        ctx.lineJoin = 'miter';
+        ctx.strokeText(text, 2, 1.5);
+        ctx.fillStyle = colour;
+        ctx.fillText(text, 2, 1.5);
+        this.sprites.set(key, sprite);
+        return sprite;
     }
 
     textWidth(text, bold, size) {
