@@ -160,7 +160,7 @@ async function checkLayout(page, what, shot) {
             window: { w: innerWidth, h: innerHeight } };
     });
     const { controls, canvas, area, window: win } = l;
-    const problems = [];
+    const problems = controls.length < 3 ? [`only ${controls.length} controls found in the bar`] : [];
     const tops = controls.map((c) => c.y + c.h / 2);
     const rowHeight = Math.max(...controls.map((c) => c.h));
     if (Math.max(...tops) - Math.min(...tops) > rowHeight / 2) problems.push(`controls on more than one row: ${controls.map((c) => `${c.id}@${c.y.toFixed(0)}`).join(' ')}`);
