@@ -192,6 +192,32 @@ async function frameFigures(page, seconds) {
     }, from);
 }
 
+// A live spectator paused before a map change stays in the map that ended, at the same moment,
+// while the new map gathers behind; back to live lands on the new map.
+async function pauseBeforeMapChange(url) {
+    const held = await openPage(url);
+    await matchTrace(held, 'a second live viewer, to pause through the map change', 60, FIRST_MAP);
+    await held.keyboard.press('Space');
+    await sleep(300);
+    return { page: held, at: (await shown(held)).time };
+}
+async function pausedThroughMapChange({ page: held, at }) {
+    const board = await readBoard(held);
+    const v = await shown(held);
+    const pending = await held.evaluate(() => kovitv.pending());
+    if (board.map === FIRST_MAP && !v.playing && Math.abs(v.time - at) < 0.01 && pending > 0 && v.golive) {
+        ok(`paused through the map change: still ${board.map} at ${v.time.toFixed(1)} s, ${(pending / 2).toFixed(0)} s of ${SECOND_MAP} waiting; "${v.delay}"`);
+    } else fail(`paused through the map change: ${JSON.stringify({ map: board.map, time: v.time, at, playing: v.playing, pending })}`);
+    await held.screenshot({ path: `${args.artefacts}/viewer-held-through-map-change.png` });
+    await held.keyboard.press('g');
+    await sleep(800);
+    const after = await readBoard(held);
+    const live = await shown(held);
+    if (after.map === SECOND_MAP && live.playing && live.length - live.time * 2 <= 4) ok(`back to live from the map that ended lands on ${after.map} at its newest moment`);
+    else fail(`back to live from the map that ended: ${after.map} at ${live.time} s of ${live.length / 2} s`);
+    await held.close();
+}
+
 try {
     // --- the start page leads with the browser viewer; the applet is below, marked as Java's
     const front = await openPage(`${args.base}/`);
@@ -344,9 +370,11 @@ try {
     else fail(`the map canvas differs from the overview picture at ${same.looked - same.equal} of ${same.looked} sample points in view`);
 
     // --- the map change
+    const held = await pauseBeforeMapChange(viewer);
     const second = await matchTrace(page, `live: the map change to ${SECOND_MAP}`, 240, SECOND_MAP,
         (b) => b.t.length + b.ct.length >= 8);
     ok(`followed the map change after ${since()} s: ${second.board.map}, T ${second.board.t.length} and CT ${second.board.ct.length} players as the trace has them`);
+    await pausedThroughMapChange(held);
     await sleep(1500);
     await page.screenshot({ path: `${args.artefacts}/viewer-map-change.png` });
     const phoneLive = await openPage(viewer, PHONE);

@@ -19,7 +19,7 @@ export const chunk = {
     health: (slot, health) => [slot, 0x02, health],
     moves: (slot, x, y) => [slot, 0x01, ...s16(x), ...s16(y), 0, 0],
     chat: (sender, line, kind = 2) => [35, kind, sender, ...text(line)],
-    death: (killer, victim, weapon = 'ak47') => [33, killer, victim, 0, ...text(weapon)],
+    death: (killer, victim, weapon = 'ak47', headshot = 0) => [33, killer, victim, headshot, ...text(weapon)],
     radio: (code) => [34, code, 0, 0],
     score: (t, ct) => [36, t, ct],
     bomb: (state, x = 0, y = 0) => [40, ...s16(x), ...s16(y), state],

@@ -15,6 +15,7 @@ import { attachInput } from './input.js';
 import { Motion, STATE_FIRED, STATE_HIT } from './interp.js';
 import { Modes } from './modes.js';
 import { renderPanels, renderRounds } from './panels.js';
+import { renderStats } from './statspanel.js';
 import { afterFirstFrame, firstFrameDone, firstFrameDrawn, overviewFor } from './pictures.js';
 import { RECORDS_PER_SECOND } from './player.js';
 import { roundAt } from './rounds.js';
@@ -31,7 +32,10 @@ const ADDRESS_MS = 1000;  // the address follows the moment this often
 const FOLLOW_ZOOM = 2.5;
 
 let lastFrame = performance.now();
-let lastPanels = 0, lastAddress = 0, roundsDrawn = '';
+let lastPanels = 0, lastAddress = 0, roundsDrawn = '', statsDrawn = '';
+// The stats panel's span of rounds (null: the map) and the moments marked from it.
+let statsSpan = null;
+let marks = { records: [], player: null };
 const focus = { selected: -1, hover: -1, follow: -1 };
 let followName = null;  // kept by name: slots change hands between maps
 const motion = new Motion();
@@ -55,7 +59,7 @@ function status(text, kind = '') {
 const modes = new Modes({
     status,
     changed: (what) => {
-        if (what !== 'seek') roundsDrawn = '';
+        if (what !== 'seek') roundsDrawn = statsDrawn = '';
         camera.reset();
         lastPanels = 0;
         lastAddress = 0;
@@ -121,6 +125,7 @@ function renderText() {
         renderRounds({ rounds: $('rounds'), highlights: $('highlights') }, p.rounds, p.highlights, current);
         roundsDrawn = key;
     }
+    if (!$('stats').hidden) drawStats(p);
 }
 
 function frame(now) {
@@ -141,10 +146,11 @@ function frame(now) {
         camera.update(state, motion.players, () => p.ahead(KILL_AHEAD + 0.5).map((e) => ({ ...e, time: (e.record + 1) / RECORDS_PER_SECOND })), p.time + p.fraction / RECORDS_PER_SECOND,
             seconds, focus.follow >= 0);
         transportText(shown, p);
-        // The timeline changes only with a record (or the window): not redrawn every frame.
-        const drawnAs = `${p.position}/${p.length}/${p.markers.length}/${p.highlights.length}/${timelineWidth}`;
+        // The timeline changes only with a record, a mark or the window: not redrawn every frame.
+        const shownMarks = marks.player === p ? marks.records : [];
+        const drawnAs = `${p.position}/${p.length}/${p.markers.length}/${p.highlights.length}/${timelineWidth}/${shownMarks.length}/${shownMarks[0]}`;
         if (p.length > 0 && drawnAs !== timelineDrawn) {
-            drawTimeline($('timeline'), p);
+            drawTimeline($('timeline'), p, shownMarks);
             timelineDrawn = drawnAs;
         }
         const picture = overviewFor(state);
@@ -188,8 +194,42 @@ function unfollow() {
 }
 function showHelp(on = $('help').hidden) { $('help').hidden = !on; }
 
+// Rebuilt when a round ends or starts, not while a spectator picks in it.
+function drawStats(p) {
+    const key = `${p.rounds.length}/${p.rounds.at(-1)?.end}/${statsSpan?.from}/${statsSpan?.to}`;
+    if (key === statsDrawn) return;
+    statsDrawn = key;
+    renderStats($('statsbody'), p, statsSpan, {
+        onSpan: (span) => { statsSpan = span; statsDrawn = ''; drawStats(p); },
+        onMark: (records, label) => {
+            marks = { records: [...records].sort((a, b) => a - b), player: p };
+            showStats(false);
+            nextMark(-Infinity);
+            status(`${label}: ${records.length === 1 ? 'one moment' : `${records.length} moments`} marked on the timeline (N: the next)`);
+        },
+    });
+}
+function showStats(on = $('stats').hidden) {
+    $('stats').hidden = !on;
+    statsDrawn = '';
+    if (on && modes.shown) drawStats(modes.shown.player);
+}
+const MARK_BEFORE = 6;  // a marked moment is shown from this many records before it
+function nextMark(after = modes.shown?.player.position ?? 0) {
+    if (!modes.shown || marks.player !== modes.shown.player) return;
+    const next = marks.records.find((r) => r - MARK_BEFORE > after) ?? marks.records[0];
+    if (next === undefined) return;
+    modes.seek(next - MARK_BEFORE);
+    modes.shown.player.playing = true;
+}
+function clearMarks() { marks = { records: [], player: null }; }
+
 attachInput({ modes, view, focus, follow, unfollow, following: () => followName !== null, showHelp,
-    keys: { d: () => camera.toggle() } });
+    keys: { s: () => showStats(), n: () => nextMark(), d: () => camera.toggle(),
+        Escape: () => { showHelp(false); showStats(false); unfollow(); clearMarks(); $('menu').hidden = true; } } });
+$('statsbutton').addEventListener('click', () => showStats());
+$('statsclose').addEventListener('click', () => showStats(false));
+$('stats').addEventListener('click', (event) => { if (event.target === $('stats')) showStats(false); });
 $('director').addEventListener('click', () => camera.toggle());
 // A phone or a small window starts with the automatic camera; elsewhere it is a button away.
 camera.toggle(matchMedia('(max-width: 700px), (max-height: 500px)').matches);
@@ -252,6 +292,7 @@ window.kovitv = Object.freeze({
     playing: () => modes.shown?.player.playing ?? false,
     speed: () => modes.shown?.player.speed ?? null,
     history: () => modes.shown?.history ?? null,
+    pending: () => modes.shown?.pending?.length ?? 0,  // records of a newer map behind the one shown
     follow: () => followName,
     zoom: () => view.zoom,
     // Frames drawn since `t` (performance.now() milliseconds): [{ at, ms, moved }].

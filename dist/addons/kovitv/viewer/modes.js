@@ -80,17 +80,19 @@ export class Modes {
             },
             onStatus: (text) => this.status(text),
             onStart: (fragment) => this.rewindable(live, fragment),
-            onElement: (element) => {
-                if (this.shown !== live) return;
-                const decoded = element.packets.map((bytes) => decodePacket(bytes));
-                if (opensMap(decoded) || live.pending) this.nextMap(live, decoded, element);
-                else this.onEdge(live, live.player, decoded, element);
-            },
+            onElement: (element) => { if (this.shown === live) this.receive(live, element); },
         });
         live.follower.start();
         $('transport').hidden = false;
         $('timeline').hidden = false;
         this.changed('shown');
+    }
+
+    // The follower's newest element { packets, fresh }, decoded once here.
+    receive(live, element) {
+        const decoded = element.packets.map((bytes) => decodePacket(bytes));
+        if (opensMap(decoded) || live.pending) this.nextMap(live, decoded, element);
+        else this.onEdge(live, live.player, decoded, element);
     }
 
     // The newest element, to a player: at the newest moment the follower's pace is the playing pace.

@@ -16,7 +16,8 @@
 //       used by state.js, in the element's order; events get { type, ... } in the order found:
 //       'roundVoid' (the running round restarted before it ended), 'roundStart', 'freezeEnd',
 //       'plant', 'drop' (once per drop: the game tells it twice), 'defuse', 'explode',
-//       'roundEnd' { winner, how: 'elimination'|'bomb'|'defuse'|'time'|'draw' }
+//       'roundEnd' { winner, how: 'elimination'|'bomb'|'defuse'|'time'|'draw',
+//                    players: [{ slot, name, team, alive }] those in a team as it ended }
 //   shownClock(state, time) -> { kind: 'round'|'freeze'|'bomb'|'over'|'', seconds }
 //   formatClock(seconds) -> "1:05"   whole seconds, never below zero
 //
@@ -164,7 +165,9 @@ export function settle(state, time, fresh, spawned, events) {
             events.push({ type: 'explode' });
         }
         round.phase = 'over';
-        events.push({ type: 'roundEnd', winner, how: round.how });
+        const players = state.players.filter((p) => inTeam(p) && state.present(p.slot))
+            .map((p) => ({ slot: p.slot, name: p.name, team: p.team, alive: isAlive(p) }));
+        events.push({ type: 'roundEnd', winner, how: round.how, players });
     }
     round.plantedNow = false;
 }

@@ -10,7 +10,7 @@
 //                  events, { type: 'map' } first when it started a map (or a fresh state), and
 //                  { type: 'kill', killer, victim, weapon, headshot, killerTeam, victimTeam,
 //                  killerName, victimName } (names and teams as known before the element),
-//                  { type: 'damage', slot, amount } (a living player's health drop)
+//                  { type: 'damage', slot, name, amount } (a living player's health drop)
 //   state.round    rules.js's round: phase, planted, defused, winner, how...
 //   state.expire(time)           forgets grenades that exploded a while ago
 //   state.present(slot)          a named player in the game (not connecting or gone)
@@ -169,7 +169,7 @@ export class GameState {
         if (opens) return;
         if ((chunk.mask & GROUP.STATE) && (p.state & STATE_SPAWNED) && !(p.state & STATE_CONNECTION)) spawned.push(p.slot);
         if ((chunk.mask & GROUP.HEALTH) && wasAlive && p.health < health) {
-            events.push({ type: 'damage', slot: p.slot, amount: health - p.health });
+            events.push({ type: 'damage', slot: p.slot, name: p.name, amount: health - p.health });
         }
     }
 
