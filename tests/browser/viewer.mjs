@@ -418,7 +418,9 @@ try {
 
     // --- a recorded demo from the server's list
     const picked = await until('the recorded demo of the first map is listed', 20, async () => {
-        await page.focus('#demos');  // the list is fetched again when it is opened
+        // The list is in the menu, fetched again when the menu or the list is opened.
+        await page.evaluate(() => { if (document.getElementById('menu').hidden) document.getElementById('menubutton').click(); });
+        await page.focus('#demos');
         const options = await page.$$eval('#demos option', (os) => os.map((o) => ({ value: o.value, text: o.textContent })));
         const hidden = await page.$eval('#recorded', (e) => e.hidden);
         // Newest first: the last of the first map's name is the first map's (the cycle comes back to it).

@@ -231,6 +231,7 @@ $('statsbutton').addEventListener('click', () => showStats());
 $('statsclose').addEventListener('click', () => showStats(false));
 $('stats').addEventListener('click', (event) => { if (event.target === $('stats')) showStats(false); });
 $('director').addEventListener('click', () => camera.toggle());
+$('menubutton').addEventListener('click', () => listDemos());  // the recorded maps are in the menu
 // A phone or a small window starts with the automatic camera; elsewhere it is a button away.
 camera.toggle(matchMedia('(max-width: 700px), (max-height: 500px)').matches);
 attachTimeline($('timeline'), { player: () => modes.shown?.player ?? null, seek: (record) => modes.seek(record) });
