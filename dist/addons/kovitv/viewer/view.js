@@ -246,14 +246,7 @@ export class MapView {
         }
         const f = this.frame();
         this.unit = markerScale(cw);
-        ctx.setTransform(dpr, 0, 0, dpr, 0, 0);
-        ctx.fillStyle = '#101214';
-        ctx.fillRect(0, 0, cw, ch);
-        // The picture, in overview pixels.
-        ctx.setTransform(dpr * f.scale, 0, 0, dpr * f.scale, dpr * (cw / 2 - this.centre.u * f.scale),
-            dpr * (ch / 2 - this.centre.v * f.scale));
-        if (image && state.map?.zoom > 0) ctx.drawImage(image, 0, 0, OVERVIEW_WIDTH, OVERVIEW_HEIGHT);
-        else this.drawGrid(map);
+        this.drawBackground(image && state.map?.zoom > 0 ? image : null, map, f, cw, ch, dpr);
         // Everything else in CSS pixels, placed through the same transform.
         ctx.setTransform(dpr, 0, 0, dpr, 0, 0);
         // One frame() for the whole drawing: each reads the canvas's size from the page.
@@ -289,8 +282,35 @@ export class MapView {
         this.drawLabels(labels, cw, ch);
     }
 
-    drawGrid(map) {
-        const ctx = this.ctx;
+    // The picture (or the grid), in overview pixels. While the view stands still it is copied
+    // as last drawn: a copy pixel for pixel costs much less than drawing the picture scaled.
+    drawBackground(image, map, f, cw, ch, dpr) {
+        const { width, height } = this.canvas;
+        const key = `${width}x${height}/${f.scale}/${this.centre.u}/${this.centre.v}/${map.zoom}/${map.rotated}/${map.originX}/${map.originY}`;
+        const kept = this.background;
+        const fresh = !kept || kept.key !== key || kept.image !== image;
+        let bg = kept?.canvas;
+        if (fresh && typeof OffscreenCanvas === 'function') {
+            if (!bg || bg.width !== width || bg.height !== height) bg = new OffscreenCanvas(width, height);
+            this.background = { key, image, canvas: bg };
+        }
+        const target = bg && typeof OffscreenCanvas === 'function' ? bg.getContext('2d') : this.ctx;
+        if (fresh || target === this.ctx) {
+            target.setTransform(dpr, 0, 0, dpr, 0, 0);
+            target.fillStyle = '#101214';
+            target.fillRect(0, 0, cw, ch);
+            target.setTransform(dpr * f.scale, 0, 0, dpr * f.scale, dpr * (cw / 2 - this.centre.u * f.scale),
+                dpr * (ch / 2 - this.centre.v * f.scale));
+            if (image) target.drawImage(image, 0, 0, OVERVIEW_WIDTH, OVERVIEW_HEIGHT);
+            else this.drawGrid(target, map);
+        }
+        if (target !== this.ctx) {
+            this.ctx.setTransform(1, 0, 0, 1, 0, 0);
+            this.ctx.drawImage(bg, 0, 0);
+        }
+    }
+
+    drawGrid(ctx, map) {
         ctx.strokeStyle = '#24282d';
         ctx.lineWidth = 1;
         const step = 512;  // world units between lines
