@@ -16,7 +16,7 @@ import { isAlive, STATE_SPAWNED } from './rules.js';
 import { MAX_PLAYERS } from './state.js';
 
 // A player runs at most 250 units a second (a little more with a knife or a boost): 125 in a
-// snapshot's half second. Twice that is surely no run, and falling or sliding stays under it.
+// snapshot's half second. Over 200 is no run; a fall or a slide down a slope stays under it.
 export const JUMP_UNITS = 200;
 // Bits of a player's state for the snapshot's half second (the stream's, beside rules.js's).
 export const STATE_FIRED = 0x01, STATE_HIT = 0x02;
