@@ -3,6 +3,7 @@
 // drop told twice), and as older plugins recorded them.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
+import { DemoPlayer } from '../../dist/addons/kovitv/viewer/player.js';
 import { RoundIndex } from '../../dist/addons/kovitv/viewer/rounds.js';
 import { aliveCount, chatText, isAlive, shownClock } from '../../dist/addons/kovitv/viewer/rules.js';
 import { bombText, clockText } from '../../dist/addons/kovitv/viewer/panels.js';
@@ -30,13 +31,18 @@ const opening = (map) => [lineup(map), 2, respawnAll(), [c.clock(2)], [c.clock(1
 const plant = [c.bomb(PLANTED, 40, 50), c.radio(BOMB_PLANTED_RADIO)];
 
 test('a defuse as the real game sends it: announced, the bomb taken off the radar, then the CT win', () => {
-    const { index, seen, events } = play([...opening('de_a'), ...ticks(103, 3), plant, ...ticks(34, 4),
+    const script = [...opening('de_a'), ...ticks(103, 3), plant, ...ticks(34, 4),
         [c.radio(DEFUSED), c.bomb(CARRIED)], [c.clock(29)], 2, [c.score(0, 1), c.radio(CT_WIN)], [c.clock(27)], 2,
-        respawnAll(), [c.clock(2)], [c.clock(1)], [c.clock(0)], [c.clock(104)]]);
+        respawnAll(), [c.clock(2)], [c.clock(1)], [c.clock(0)], [c.clock(104)]];
+    const { index, seen, events } = play(script);
     assert.deepEqual(rounds(index), [['de_a', 1, 2, 'defuse'], ['de_a', 2, null, '']]);
     assert.deepEqual(events('plant').length, 1);
     assert.deepEqual(events('defuse').length, 1);
     const defusedAt = events('defuse')[0];
+    // The game took the bomb off the radar; where it was planted is kept for the map to show.
+    const p = new DemoPlayer(elements(script));
+    p.seek(defusedAt + 1);
+    assert.deepEqual([p.state.bomb.state, p.state.round.plantedAt], [CARRIED, { x: 40, y: 50 }]);
     // From the defuse on: the bomb's state and no clock number, though ticks go on.
     for (const x of seen.slice(defusedAt, index.rounds[1].start)) {
         assert.deepEqual([x.bomb, x.clock], ['C4 defused', 'round over'], `record ${x.record}`);

@@ -8,8 +8,9 @@
 //   isAlive(player), hasSpawned(player), inTeam(player)     one player record of state.js
 //   aliveCount(state, team)
 //   chatText(text) -> the text without the game's line ends
-//   newRound() -> the rules' part of a game state (state.round): { phase, planted, defused,
-//       exploded, winner, how, roundSeconds, lastTick }; phase 'none' (a map's start or a join,
+//   newRound() -> the rules' part of a game state (state.round): { phase, planted, plantedAt
+//       ({ x, y } where the bomb was planted: the game takes it off the radar at a defuse),
+//       defused, exploded, winner, how, roundSeconds, lastTick }; phase 'none' (a map's start or a join,
 //       before the first round start seen), 'freeze', 'live', 'over'
 //   onBomb(state, chunk, fresh, events), onRadio(state, code, events),
 //   onClock(state, seconds, time, events), settle(state, time, fresh, spawned, events)
@@ -67,7 +68,7 @@ export function aliveCount(state, team) {
 export const chatText = (text) => text.replace(/[\r\n]+$/, '').replace(/[\r\n]+/g, ' ');
 
 export function newRound(roundSeconds = null) {
-    return { phase: 'none', planted: false, defused: false, exploded: false, winner: null, how: '',
+    return { phase: 'none', planted: false, plantedAt: null, defused: false, exploded: false, winner: null, how: '',
         roundSeconds, lastTick: null, plantedNow: false, ended: null, freezeTicks: 0 };
 }
 
@@ -81,6 +82,7 @@ function startRound(state, events) {
 export function onBomb(state, chunk, fresh, events) {
     const was = state.bomb;
     const r = state.round;
+    if (chunk.state === BOMB_PLANTED) r.plantedAt = { x: chunk.x, y: chunk.y };
     if (!fresh && chunk.state === BOMB_PLANTED && was?.state !== BOMB_PLANTED && !r.planted) {
         r.planted = true;
         r.plantedNow = true;

@@ -480,7 +480,9 @@ export class MapView {
 
     // A carried bomb is shown by its carrier's ring; only a dropped or planted one has a place.
     drawBomb(state, time, at, labels) {
-        const b = state.bomb;
+        // A defused bomb stays where it was planted, though the game took it off the radar.
+        const r = state.round;
+        const b = r?.defused && r.plantedAt ? { ...r.plantedAt, state: BOMB_PLANTED } : state.bomb;
         if (!b || (b.state !== BOMB_DROPPED && b.state !== BOMB_PLANTED)) return;
         const ctx = this.ctx;
         const k = this.unit;
