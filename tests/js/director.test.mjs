@@ -84,10 +84,19 @@ test('the camera stays on a place unless a clearly bigger one comes, and not bef
     young.choose(game({ ...quiet, ...fightA }), [], 20);
     assert.deepEqual(sorted(young.choose(game({ ...quiet, ...fightA, ...busy }), [], 20.5)), [4, 5]);
     assert.deepEqual(sorted(young.choose(game({ ...quiet, ...fightA, ...busy }), [], 20 + HOLD + 0.5)), [6, 7, 8]);
-    // Its place gone quiet, the camera goes where the action is.
+    // Its place gone quiet, the camera stays a moment, then goes where the action is.
     const moved = new Director();
     moved.choose(game({ ...quiet, ...fightA }), [], 0);
-    assert.deepEqual(sorted(moved.choose(game({ ...quiet, 4: [T, 0, 0], 5: [CT, 2000, 0], ...fightB }), [], 0.5)), [6, 7]);
+    const calm = game({ ...quiet, 4: [T, 0, 0], 5: [CT, 2000, 0], ...fightB });
+    assert.deepEqual(sorted(moved.choose(calm, [], 0.5)), [4, 5]);
+    assert.deepEqual(sorted(moved.choose(calm, [], HOLD + 0.5)), [6, 7]);
+    // After a kill the camera lingers on it, though nothing goes on there any more.
+    const after = new Director();
+    const s = game({ ...quiet, 4: [T, 0, 0, 1], 5: [CT, 300, 0, 2], ...fightB });
+    assert.equal(after.choose(s, [{ time: 31, type: 'kill', killer: 4, victim: 5 }], 30).reason, 'kill');
+    const dead = game({ ...quiet, 4: [T, 0, 0], 5: [CT, 300, 0, 0, true], ...fightB });
+    assert.deepEqual([after.choose(dead, [], 31.5).reason, sorted(after.choose(dead, [], 31.6))], ['kill', [4, 5]]);
+    assert.deepEqual(sorted(after.choose(dead, [], 30 + HOLD + 0.5)), [6, 7]);
 });
 
 test('the frame is never closer than a readable span, and the camera eases at any frame rate', () => {

@@ -52,9 +52,11 @@ export class Director {
             // What the shown place weighs now: the best place sharing one of its players.
             let kept = null;
             for (const p of places) if (p.slots.some((s) => was.slots.includes(s)) && (!kept || p.weight > kept.weight)) kept = p;
+            // A place shown for less than HOLD stays, even gone quiet (a kill just happened there).
             const young = time - was.since < HOLD && time >= was.since;
-            if (kept && kept !== best && (young || best.weight < kept.weight * SWITCH_MARGIN)) best = kept;
-            else if (!kept && young && !places.length) best = was;
+            const held = { ...was, slots: was.slots.filter((s) => state.present(s)) };
+            if (young) best = kept ?? (held.slots.length || held.spot ? held : best);
+            else if (kept && best.weight < kept.weight * SWITCH_MARGIN) best = kept;
         }
         // Every kill of the next seconds stays framed until it has happened.
         const slots = new Set(best.slots);
