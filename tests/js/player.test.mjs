@@ -79,3 +79,18 @@ test('a map\'s first moment worth showing has its name and players', () => {
     p.seek(p.start);
     assert.deepEqual([p.state.map.name, p.state.players[0].name], ['de_a', 'Tom']);
 });
+
+test('records are decoded once: playing and seeking never read the bytes again', () => {
+    const records = elements(script);
+    const p = new DemoPlayer(records);
+    const before = [];
+    for (let record = 0; record <= p.length; record++) { p.seek(record); before.push(view(p.state)); }
+    for (const packets of records) for (const bytes of packets) bytes.fill(0xFF);  // chunks no reader knows
+    const after = [];
+    for (let record = 0; record <= p.length; record++) { p.seek(record); after.push(view(p.state)); }
+    assert.deepEqual(after, before);
+    p.seek(1);
+    p.playing = true;
+    p.advance(100);
+    assert.deepEqual(view(p.state), before.at(-1));
+});

@@ -11,7 +11,7 @@
 
 import { BOMB_CARRIED, BOMB_DROPPED, BOMB_PLANTED, ICON_C4, ICON_DEFUSER } from './state.js';
 import { roundText } from './rounds.js';
-import { aliveCount, formatClock, inTeam, isAlive, shownClock } from './rules.js';
+import { aliveCount, formatClock, hasSpawned, inTeam, isAlive, shownClock } from './rules.js';
 
 const WEAPONS = ['', 'p228', 'shield', 'scout', 'hegrenade', 'xm1014', 'c4', 'mac10', 'aug',
     'smokegrenade', 'elite', 'fiveseven', 'ump45', 'sg550', 'galil', 'famas', 'usp', 'glock18',
@@ -65,7 +65,7 @@ function teamTable(state, team, title, score, lit) {
         row.dataset.slot = String(p.slot);
         row.append(el('td', 'name', p.name), el('td', 'num', alive ? String(p.health) : '-'),
             el('td', 'num', String(p.kills)), el('td', 'num', String(p.deaths)),
-            el('td', '', alive ? weaponName(p.weapon) : 'dead'),
+            el('td', '', alive ? weaponName(p.weapon) : hasSpawned(p) ? 'dead' : ''),
             el('td', 'icons', (p.icons & ICON_C4 ? 'C4 ' : '') + (p.icons & ICON_DEFUSER ? 'kit' : '')));
         table.append(row);
     }
@@ -79,8 +79,8 @@ export function renderPanels(elements, state, time, lit = [], round = null) {
         // The index's number stays on the round just won until the next begins; the score has
         // moved on by then.
         const number = Number.isInteger(round) ? round : state.score.t + state.score.ct + 1;
-        // Nobody in a team yet (a map's first seconds): no count of nobody alive.
-        const playing = state.players.some((p) => inTeam(p) && state.present(p.slot));
+        // Nobody spawned yet (a map's first seconds): no count of nobody alive.
+        const playing = state.players.some((p) => inTeam(p) && state.present(p.slot) && hasSpawned(p));
         elements.round.textContent = !state.map ? '' : playing ? `Round ${number} \u00b7 ` +
             `T ${aliveCount(state, 1)} alive, CT ${aliveCount(state, 2)} alive` : `Round ${number}`;
     }
