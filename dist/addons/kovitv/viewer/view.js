@@ -283,31 +283,35 @@ export class MapView {
     }
 
     // The picture (or the grid), in overview pixels. While the view stands still it is copied
-    // as last drawn: a copy pixel for pixel costs much less than drawing the picture scaled.
+    // as drawn the frame it stopped: a copy pixel for pixel costs much less than drawing the
+    // picture scaled. A moving view (the automatic camera, a drag) draws it straight.
     drawBackground(image, map, f, cw, ch, dpr) {
         const { width, height } = this.canvas;
         const key = `${width}x${height}/${f.scale}/${this.centre.u}/${this.centre.v}/${map.zoom}/${map.rotated}/${map.originX}/${map.originY}`;
-        const kept = this.background;
-        const fresh = !kept || kept.key !== key || kept.image !== image;
-        let bg = kept?.canvas;
-        if (fresh && typeof OffscreenCanvas === 'function') {
-            if (!bg || bg.width !== width || bg.height !== height) bg = new OffscreenCanvas(width, height);
-            this.background = { key, image, canvas: bg };
+        const still = key === this.backgroundKey && image === this.backgroundImage;
+        this.backgroundKey = key;
+        this.backgroundImage = image;
+        if (!still || typeof OffscreenCanvas !== 'function') {
+            this.background = null;
+            this.paintBackground(this.ctx, image, map, f, cw, ch, dpr);
+            return;
         }
-        const target = bg && typeof OffscreenCanvas === 'function' ? bg.getContext('2d') : this.ctx;
-        if (fresh || target === this.ctx) {
-            target.setTransform(dpr, 0, 0, dpr, 0, 0);
-            target.fillStyle = '#101214';
-            target.fillRect(0, 0, cw, ch);
-            target.setTransform(dpr * f.scale, 0, 0, dpr * f.scale, dpr * (cw / 2 - this.centre.u * f.scale),
-                dpr * (ch / 2 - this.centre.v * f.scale));
-            if (image) target.drawImage(image, 0, 0, OVERVIEW_WIDTH, OVERVIEW_HEIGHT);
-            else this.drawGrid(target, map);
+        if (!this.background) {
+            this.background = new OffscreenCanvas(width, height);
+            this.paintBackground(this.background.getContext('2d'), image, map, f, cw, ch, dpr);
         }
-        if (target !== this.ctx) {
-            this.ctx.setTransform(1, 0, 0, 1, 0, 0);
-            this.ctx.drawImage(bg, 0, 0);
-        }
+        this.ctx.setTransform(1, 0, 0, 1, 0, 0);
+        this.ctx.drawImage(this.background, 0, 0);
+    }
+
+    paintBackground(ctx, image, map, f, cw, ch, dpr) {
+        ctx.setTransform(dpr, 0, 0, dpr, 0, 0);
+        ctx.fillStyle = '#101214';
+        ctx.fillRect(0, 0, cw, ch);
+        ctx.setTransform(dpr * f.scale, 0, 0, dpr * f.scale, dpr * (cw / 2 - this.centre.u * f.scale),
+            dpr * (ch / 2 - this.centre.v * f.scale));
+        if (image) ctx.drawImage(image, 0, 0, OVERVIEW_WIDTH, OVERVIEW_HEIGHT);
+        else this.drawGrid(ctx, map);
     }
 
     drawGrid(ctx, map) {
