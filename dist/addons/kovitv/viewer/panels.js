@@ -74,7 +74,7 @@ function teamTable(state, team, title, score, lit) {
 }
 
 export function renderPanels(elements, state, time, lit = [], round = null) {
-    elements.score.textContent = `${state.map?.name || 'no map yet'}   T ${state.score.t} : ${state.score.ct} CT`;
+    elements.score.textContent = `${state.map ? state.map.name : 'no map yet'}   T ${state.score.t} : ${state.score.ct} CT`;
     if (elements.round) {
         // The index's number stays on the round just won until the next begins; the score has
         // moved on by then.

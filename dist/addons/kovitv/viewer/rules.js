@@ -3,6 +3,8 @@
 // state.js calls in here for every element it applies; everything else (rounds, panels, the
 // map, the timeline, stats) reads what was decided here and decides none of it again.
 //
+//   RADIO, RADIO_TEXT    the round's announcement codes and their words
+//   STATE_*, BOMB_*      the stream's player state bits and bomb states
 //   opensMap(decoded) -> true when the element's packets (decodePacket results) start a map
 //   winnerOf(radioCode) -> 1 (T), 2 (CT), 0 (draw) or null for an announcement that ends no round
 //   isAlive(player), hasSpawned(player), inTeam(player)     one player record of state.js
@@ -10,8 +12,8 @@
 //   chatText(text) -> the text without the game's line ends
 //   newRound() -> the rules' part of a game state (state.round): { phase, planted, plantedAt
 //       ({ x, y } where the bomb was planted: the game takes it off the radar at a defuse),
-//       defused, exploded, winner, how, roundSeconds, lastTick }; phase 'none' (a map's start or a join,
-//       before the first round start seen), 'freeze', 'live', 'over'
+//       defused, exploded, winner, how, roundSeconds, lastTick }; phase 'none' (a map's start
+//       or a join, before the first round start seen), 'freeze', 'live', 'over'
 //   onBomb(state, chunk, fresh, events), onRadio(state, code, events),
 //   onClock(state, seconds, time, events), settle(state, time, fresh, spawned, events)
 //       used by state.js, in the element's order; events get { type, ... } in the order found:
@@ -23,8 +25,9 @@
 //   formatClock(seconds) -> "1:05"   whole seconds, never below zero
 //
 // The stream has no round-start chunk: a round starts when (nearly: a late joiner may spawn a
-// moment later) every player in a team spawns in the same half second, or failing spawn marks, at the first rise of the round clock after a round
-// end. Its freeze time lasts until the clock rises to the round's time. A defuse is announced
+// moment later) every player in a team spawns in the same half second, or failing spawn marks,
+// at the first rise of the round clock after a round end. Its freeze time lasts until the clock
+// rises to the round's time. A defuse is announced
 // (code 3, from newer plugins), or is a counter-terrorist win in a round whose bomb was planted:
 // the game takes the planted bomb off every radar at a defuse, so its state alone cannot tell.
 

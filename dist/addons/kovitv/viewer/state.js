@@ -120,11 +120,11 @@ export class GameState {
             case 'score': this.score = { t: chunk.t, ct: chunk.ct }; return;
             case 'bomb': return onBomb(this, chunk, opens, events);
             case 'death': {
-                const kill = { type: 'kill', killer: chunk.killer, victim: chunk.victim, weapon: chunk.weapon,
-                    headshot: chunk.headshot !== 0,
-                    killerTeam: chunk.killer === KILLER_WORLD ? 0 : this.teamOf(chunk.killer), victimTeam: this.teamOf(chunk.victim),
-                    killerName: chunk.killer === KILLER_WORLD ? 'world' : this.nameOf(chunk.killer), victimName: this.nameOf(chunk.victim) };
-                events.push(kill);
+                const world = chunk.killer === KILLER_WORLD;
+                events.push({ type: 'kill', killer: chunk.killer, victim: chunk.victim, weapon: chunk.weapon,
+                    headshot: chunk.headshot !== 0, killerTeam: world ? 0 : this.teamOf(chunk.killer),
+                    victimTeam: this.teamOf(chunk.victim), killerName: world ? 'world' : this.nameOf(chunk.killer),
+                    victimName: this.nameOf(chunk.victim) });
                 pushBounded(this.feed, {
                     time,
                     killer: chunk.killer === KILLER_WORLD ? '' : this.nameOf(chunk.killer),

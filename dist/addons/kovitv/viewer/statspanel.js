@@ -81,9 +81,10 @@ export function renderStats(box, player, span, { onSpan, onMark }) {
         summary.append(line, el('br'));
     }
     if (s.draws.n) summary.append(`${s.draws.n} drawn`);
-    const tables = [1, 2].map((team) => {
-        const table = el('table', `stats team${team}`);
-        const head = el('tr');
+    // One table for both teams, so their columns line up.
+    const table = el('table', 'stats');
+    for (const team of [1, 2]) {
+        const head = el('tr', `team${team}`);
         head.append(el('th', 'name', TEAM_NAME[team]));
         for (const [h, title] of COLUMNS) {
             const th = el('th', 'num', h);
@@ -97,16 +98,18 @@ export function renderStats(box, player, span, { onSpan, onMark }) {
             for (const [h, title, of] of COLUMNS) {
                 const td = el('td', 'num');
                 if (h === '+/-') td.textContent = p.kd > 0 ? `+${p.kd}` : String(p.kd);
-                else if (h === 'HS') td.append(markButton(p.headshotShare === null ? '-' : `${Math.round(p.headshotShare * 100)}%`, of(p), `${p.name}: headshots`, onMark));
-                else td.append(markButton(String(of(p).n), of(p), `${p.name}: ${title}`, onMark));
+                else if (h === 'HS') {
+                    const share = p.headshotShare === null ? '-' : `${Math.round(p.headshotShare * 100)}%`;
+                    td.append(markButton(share, of(p), `${p.name}: headshots`, onMark));
+                } else td.append(markButton(String(of(p).n), of(p), `${p.name}: ${title}`, onMark));
                 tr.append(td);
             }
             table.append(tr);
         }
-        return table;
-    });
-    const legend = el('p', 'legend', 'E elimination, B bomb, D defuse, T time, = draw. Choose a number to mark its moments on the timeline (N: the next one).');
+    }
+    const legend = el('p', 'legend', 'E elimination, B bomb, D defuse, T time, = draw. ' +
+        'Choose a number to mark its moments on the timeline (N: the next one).');
     const scroll = el('div', 'tables');
-    scroll.append(...tables);
+    scroll.append(table);
     box.replaceChildren(spanPicker(rounds, span, onSpan), strip, summary, scroll, legend);
 }
