@@ -62,3 +62,19 @@ test('playing on past the end of the map that ended continues at the new map\'s 
     assert.equal(modes.shown.player.state.map.name, 'de_b');
     assert.equal(modes.shown.player.position, modes.shown.player.start);
 });
+
+test('a link to a moment of the map waits for the map\'s history, through a map change', () => {
+    const { modes, feed } = watching();
+    modes.shown.at = 3;
+    modes.shown.history = 'loading';
+    feed(mapA);
+    feed(mapB);
+    assert.deepEqual([modes.shown.player.state.map.name, modes.shown.pending.length], ['de_a', mapB.length]);
+    modes.advance(5);  // at the end of the map that ended, still waiting for the moment
+    assert.equal(modes.shown.player.state.map.name, 'de_a');
+    // Without a moment named, the newest map is followed.
+    const plain = watching();
+    plain.feed(mapA);
+    plain.feed(mapB);
+    assert.equal(plain.modes.shown.player.state.map.name, 'de_b');
+});

@@ -58,3 +58,23 @@ test('grenades stay until shortly after they explode; copies are independent', (
     assert.equal(s.players[3].name, '');
     assert.equal(typeof copy.present, 'function');
 });
+
+test('a compact element applies as the decoded packets it was made of', async () => {
+    const { compactElement } = await import('../../dist/addons/kovitv/viewer/state.js');
+    const { decodePacket } = await import('../../dist/addons/kovitv/viewer/stream.js');
+    const { parseDemo } = await import('../../dist/addons/kovitv/viewer/demo.js');
+    const fs = await import('node:fs');
+    const { records } = parseDemo(fs.readFileSync(new URL('../fixtures/realgame/demos/2300_regamedll_test_map_v8.kdem', import.meta.url)));
+    const plain = new GameState(), compact = new GameState();
+    records.forEach((packets, i) => {
+        const decoded = packets.map((bytes) => decodePacket(bytes));
+        const faults = plain.applyDecoded(decoded, i / 2);
+        assert.deepEqual(compact.applyDecoded(compactElement(decoded), i / 2), faults);
+        assert.deepEqual(compact.players, plain.players, `record ${i}`);
+        assert.deepEqual([compact.events, compact.chat, compact.round, compact.clock, compact.bomb],
+            [plain.events, plain.chat, plain.round, plain.clock, plain.bomb], `record ${i}`);
+    });
+    // A damaged packet's faults are kept with it.
+    const cut = [decodePacket(new Uint8Array([0, 0, 36, 1]))];
+    assert.deepEqual(new GameState().applyDecoded(compactElement(cut), 0), new GameState().applyDecoded(cut, 0));
+});

@@ -34,6 +34,10 @@ import { decodePacket } from './stream.js';
 export const LIVE_EDGE = 3;  // records behind the newest that still count as live
 const $ = (id) => document.getElementById(id);
 
+// A link to a moment of this map waits for the map's history: that spectator is not watching the
+// newest moment, though they are at it until the history is in.
+const awaitsMoment = (live) => live.at > 0 && (live.history === null || live.history === 'loading');
+
 export class Modes {
     constructor({ status, changed }) {
         this.status = status;
@@ -100,7 +104,7 @@ export class Modes {
     // (the first is shown at once); falling further behind, it jumps ahead.
     onEdge(live, p, decoded, element) {
         const wasEdge = p.length - p.position <= LIVE_EDGE;
-        p.appendDecoded(decoded, element.fresh, element.packets);
+        p.appendDecoded(decoded, element.fresh);
         if (!p.playing || p !== live.player) return;
         if (p.position === 0) p.step();
         else if (wasEdge) {
@@ -115,7 +119,8 @@ export class Modes {
     // watching the newest moment moves to it; one paused or rewound stays in the map that ended.
     nextMap(live, decoded, element) {
         const starts = opensMap(decoded) && (live.pending?.length ?? live.player.length) > 0;
-        const watching = live.player.playing && live.player.length - live.player.position <= LIVE_EDGE && !live.pending;
+        const watching = live.player.playing && live.player.length - live.player.position <= LIVE_EDGE &&
+            !live.pending && !awaitsMoment(live);
         if (starts) {
             const next = new DemoPlayer([], { live: true });
             next.playing = true;
@@ -157,8 +162,9 @@ export class Modes {
         const before = live.player;
         const run = Number.isInteger(live.sync?.run) ? live.sync.run : 0;
         loadHistory((path) => live.follower.get(path, true), first, joined, 6, run).then((elements) => {
-            // A map change meanwhile made the history another map's.
-            if (this.shown !== live || live.player !== before || live.pending || elements.length === 0) {
+            // A map change followed meanwhile made the history another map's (one left pending
+            // did not: the history is still the shown map's).
+            if (this.shown !== live || live.player !== before || elements.length === 0) {
                 live.history = 'none';
                 return;
             }
@@ -168,7 +174,7 @@ export class Modes {
             const next = new DemoPlayer([], { live: true });
             for (const e of elements.slice(from)) next.append(e.packets, e.fresh);
             // The join's start element is the state the history ends in: its body follows on.
-            for (let i = 1; i < before.length; i++) next.appendDecoded(before.decoded[i], before.fresh[i], before.records[i]);
+            for (let i = 1; i < before.length; i++) next.appendDecoded(before.compact[i], before.fresh[i]);
             next.seek(elements.length - from + Math.max(before.position - 1, 0));
             next.playing = before.playing;
             next.speed = before.speed;
@@ -269,7 +275,8 @@ export class Modes {
         const p = this.shown?.player;
         if (!p) return;
         p.advance(seconds);
-        if (this.shown.pending && p.playing && p.position >= p.length && this.shown.pending.length > 0) {
+        const live = this.shown;
+        if (live.pending && p.playing && p.position >= p.length && live.pending.length > 0 && !awaitsMoment(live)) {
             this.leaveEndedMap(0);
         }
     }

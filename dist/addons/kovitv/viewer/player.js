@@ -4,7 +4,8 @@
 //
 //   new DemoPlayer(records = [], { live = false })
 //     .append(packets, fresh = false)   one more record (live: as the follower hands it over)
-//     .appendDecoded(decoded, fresh, packets = [])   the same, already decoded
+//     .appendDecoded(decoded, fresh = false)   the same, already decoded (decodePacket's
+//                          results or a compact element)
 //     .seek(record)        the state after records 0..record-1 (a copy, replayed from the
 //                          nearest checkpoint before it)
 //     .skip(seconds)       seeks that much game time from where it is, within the records
@@ -17,24 +18,25 @@
 //                 when paused on a record's boundary)
 //     .ahead(seconds) -> [{ record, type, ... }] the events (state.js) of the records within the
 //                 next seconds of game time, kills among them
-//     .events[record]   each record's events, .decoded[record] its packets decoded
+//     .events[record]   each record's events, .compact[record] its packets decoded (state.js's
+//                 compactElement)
 //     .markers [{ record, kind: 'round'|'start'|'kill'|'map', text }], .rounds, .highlights (rounds.js)
 //
 // A checkpoint is a copy of the state kept every CHECKPOINT_EVERY records, so a seek replays at
 // most that many records instead of the whole stream.
 
-import { GameState } from './state.js';
+import { compactElement, GameState } from './state.js';
 import { RECORDS_PER_SECOND, RoundIndex } from './rounds.js';
 import { decodePacket } from './stream.js';
 
 export { RECORDS_PER_SECOND };
 export const CHECKPOINT_EVERY = 60;
+const NO_EVENTS = Object.freeze([]);
 
 export class DemoPlayer {
     constructor(records = [], options = {}) {
         this.live = options.live ?? false;
-        this.records = [];
-        this.decoded = [];
+        this.compact = [];
         this.fresh = [];
         this.events = [];
         this.index = new RoundIndex();
@@ -49,7 +51,7 @@ export class DemoPlayer {
         this.seek(0);
     }
 
-    get length() { return this.records.length; }
+    get length() { return this.compact.length; }
     get time() { return this.position / RECORDS_PER_SECOND; }
     get rounds() { return this.index.rounds; }
     get highlights() { return this.index.highlights; }
@@ -60,27 +62,28 @@ export class DemoPlayer {
         if (this.position >= this.length) return null;
         if (this.nextState?.position !== this.position) {
             const state = this.state.clone();
-            state.applyDecoded(this.decoded[this.position], (this.position) / RECORDS_PER_SECOND, this.fresh[this.position]);
+            state.applyDecoded(this.compact[this.position], this.position / RECORDS_PER_SECOND, this.fresh[this.position]);
             this.nextState = { position: this.position, state };
         }
         return this.nextState.state;
     }
 
     append(packets, fresh = false) {
-        this.appendDecoded(packets.map((bytes) => decodePacket(bytes)), fresh, packets);
+        this.appendDecoded(packets.map((bytes) => decodePacket(bytes)), fresh);
     }
 
-    appendDecoded(decoded, fresh = false, packets = []) {
-        const record = this.records.length;
+    // The packets' bytes are not kept: replaying uses what was decoded.
+    appendDecoded(decoded, fresh = false) {
+        const record = this.compact.length;
         const index = this.index;
         if (record % CHECKPOINT_EVERY === 0) this.checkpoints.push(index.state.clone());
         const rounds = index.rounds.length;
-        this.records.push(packets);
-        this.decoded.push(decoded);
+        const compact = decoded.packed ? decoded : compactElement(decoded);
+        this.compact.push(compact);
         this.fresh.push(fresh);
-        index.add(packets, fresh, decoded);
+        index.add(null, fresh, compact);
         const events = index.state.events;
-        this.events.push(events);
+        this.events.push(events.length ? events : NO_EVENTS);
         if (this.named === null && index.state.map?.name) this.named = record + 1;
         for (const e of events) {
             if (e.type === 'map') this.markers.push({ record, kind: 'map', text: 'map start' });
@@ -110,7 +113,7 @@ export class DemoPlayer {
         if (this.nextState?.position === this.position) {
             this.state = this.nextState.state;  // already worked out for .next
         } else {
-            this.state.applyDecoded(this.decoded[this.position], this.time, this.fresh[this.position]);
+            this.state.applyDecoded(this.compact[this.position], this.time, this.fresh[this.position]);
         }
         this.nextState = null;
         this.position++;

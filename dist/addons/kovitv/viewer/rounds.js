@@ -3,7 +3,8 @@
 //
 //   new RoundIndex()
 //     .add(packets, fresh = false, decoded)  the next element (half a second; decoded: its
-//                  packets' decodePacket results, when the caller has them); returns its record
+//                  packets' decodePacket results or state.js's compact element, when the caller
+//                  has them, and packets may then be null); returns its record
 //     .state                        the game after the elements added so far (its .events: the
 //                                   last element's)
 //     .rounds      [{ map, number, start, end, winner, how, clutch }]  start/end: record numbers

@@ -6,6 +6,9 @@
 //   state.applyElement(packets: Uint8Array[], time, fresh = false) -> { truncated, skipped, invalid }
 //       one snapshot (half a second of game time); fresh, or an unnamed map chunk, starts over
 //   state.applyDecoded(decoded, time, fresh = false)   the same, from decodePacket's results
+//       or from compactElement's
+//   compactElement(decoded) -> the same element kept small for replaying: its player chunks
+//       (most of a stream) packed in one Int16Array, the other chunks as they are, in order
 //   state.events   what the last element applied brought, in order: rules.js's round and bomb
 //                  events, { type: 'map' } first when it started a map (or a fresh state), and
 //                  { type: 'kill', killer, victim, weapon, headshot, killerTeam, victimTeam,
@@ -49,6 +52,47 @@ const PLAYER_FIELDS = [[GROUP.POSITION, ['x', 'y', 'yaw']], [GROUP.HEALTH, ['hea
     [GROUP.STATE, ['state']], [GROUP.KILLS, ['kills', 'deaths']], [GROUP.TEAM, ['team']],
     [GROUP.NAME, ['name']], [GROUP.WEAPON, ['weapon']], [GROUP.ICONS, ['icons']]];
 
+// A compact element's row: slot (or -1 - the index of another chunk), mask, the fields below,
+// and the index of the name among the element's names (-1 for none).
+const PACKED = ['x', 'y', 'yaw', 'health', 'state', 'kills', 'deaths', 'team', 'weapon', 'icons'];
+const STRIDE = PACKED.length + 3;
+const scratch = { type: 'player' };  // one player chunk at a time, read out of a compact element
+const NONE = Object.freeze([]);
+const CLEAN = Object.freeze({ truncated: false, skipped: 0, invalid: false });
+
+function faultsOf(decoded) {
+    const faults = { truncated: false, skipped: 0, invalid: false };
+    for (const d of decoded) {
+        faults.truncated ||= d.truncated;
+        faults.invalid ||= d.invalid;
+        faults.skipped += d.skipped;
+    }
+    return faults;
+}
+
+export function compactElement(decoded) {
+    const chunks = decoded.flatMap((d) => d.chunks).filter((c) => c.type !== 'heartbeat');
+    const packed = new Int16Array(chunks.length * STRIDE);
+    const names = [], others = [];
+    chunks.forEach((c, i) => {
+        const base = i * STRIDE;
+        if (c.type !== 'player') {
+            packed[base] = -1 - others.length;
+            others.push(c);
+            return;
+        }
+        packed[base] = c.slot;
+        packed[base + 1] = c.mask;
+        for (let k = 0; k < PACKED.length; k++) packed[base + 2 + k] = c[PACKED[k]] ?? 0;
+        packed[base + STRIDE - 1] = typeof c.name === 'string' ? names.push(c.name) - 1 : -1;
+    });
+    // Most elements have no name, no other chunk and no fault: those share one empty value each.
+    const faults = faultsOf(decoded);
+    const clean = !faults.truncated && !faults.invalid && faults.skipped === 0;
+    return { packed, names: names.length ? names : NONE, others: others.length ? others : NONE,
+        opens: opensMap(decoded), faults: clean ? CLEAN : faults };
+}
+
 function pushBounded(list, item, limit) {
     list.push(item);
     if (list.length > limit) list.splice(0, list.length - limit);
@@ -89,25 +133,38 @@ export class GameState {
         return this.applyDecoded(packets.map((bytes) => decodePacket(bytes)), time, fresh);
     }
 
-    // The same, for packets the caller decoded already (decodePacket's results, in order).
+    // The same, for packets the caller decoded already (decodePacket's results, in order, or
+    // compactElement's).
     applyDecoded(decoded, time, fresh = false) {
-        const faults = { truncated: false, skipped: 0, invalid: false };
+        const compact = decoded.packed ? decoded : null;
+        const faults = compact ? { ...compact.faults } : faultsOf(decoded);
         // A map begins with an unnamed map chunk, after the players of that same snapshot: the
         // whole snapshot starts the new state, or those players would be forgotten for good.
-        const opens = fresh || opensMap(decoded);
+        const opens = fresh || (compact ? compact.opens : opensMap(decoded));
         if (opens) this.reset();
         const events = opens ? [{ type: 'map' }] : [];
         const spawned = [];
-        for (const d of decoded) {
-            faults.truncated ||= d.truncated;
-            faults.invalid ||= d.invalid;
-            faults.skipped += d.skipped;
-            for (const chunk of d.chunks) this.apply(chunk, time, events, opens, spawned);
-        }
+        if (compact) this.applyCompact(compact, time, events, opens, spawned);
+        else for (const d of decoded) for (const chunk of d.chunks) this.apply(chunk, time, events, opens, spawned);
         settle(this, time, opens, spawned, events);
         this.events = events;
         this.expire(time);
         return faults;
+    }
+
+    applyCompact({ packed, names, others }, time, events, opens, spawned) {
+        for (let base = 0; base < packed.length; base += STRIDE) {
+            const slot = packed[base];
+            if (slot < 0) {
+                this.apply(others[-1 - slot], time, events, opens, spawned);
+                continue;
+            }
+            scratch.slot = slot;
+            scratch.mask = packed[base + 1];
+            for (let k = 0; k < PACKED.length; k++) scratch[PACKED[k]] = packed[base + 2 + k];
+            scratch.name = packed[base + STRIDE - 1] >= 0 ? names[packed[base + STRIDE - 1]] : '';
+            this.applyPlayer(scratch, opens, spawned, events);
+        }
     }
 
     apply(chunk, time, events = [], opens = false, spawned = []) {
