@@ -3,10 +3,13 @@
 # in simhost: the start page, the live broadcast with the scripted match's players, names, teams
 # and scores as simhost's trace has them, live pause, rewind and back to live, a map change, a
 # recorded demo driven through every control and key, the address's round trip, a bad demo link
-# and a phone's size. Fails on a page error, a 404 the page caused or a control that does not
-# move time as it should. Prints the time from page load to the first drawn frame and the live
-# download per game second beside a UDP spectator's (when the build has spectate); screenshots
-# go to build/artefacts/.
+# and a phone's size; the layout at 390x844, 844x390, 1280x720 and 1920x1080, live and paused;
+# smooth motion, shots and the automatic camera on a 32-player demo recorded first. Fails on a
+# page error, a 404 the page caused, a control that does not move time as it should, a control
+# on the map or a map cut off, fewer than 50 frames a second moving the players or a frame's p95
+# of 4 ms or more. Prints the time from page load to the first drawn frame, the frames drawn a
+# second and frame times at 1x and 0.25x, and the live download per game second beside a UDP
+# spectator's (when the build has spectate); screenshots go to build/artefacts/.
 #
 #   scripts/viewer-check.sh [build folder holding simhost and the plugin, default build/asan]
 # Installs chromium, node and npm when missing (Debian packages, as root) and puppeteer-core into
@@ -18,7 +21,7 @@ build=${1:-build/asan}
 artefacts=build/artefacts
 speed=2  # as run.sh: the 30-second delay passes in 15 s
 
-if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0; fi
+if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0; fi
 [ -x "$build/simhost" ] || { echo "viewer-check: no simhost in $build (build it first)"; exit 1; }
 need=()
 command -v chromium >/dev/null || need+=(chromium)
@@ -37,6 +40,10 @@ mkdir -p "$artefacts"
 printf 'record_demos on\n' >> "$game/addons/kovitv/config.ini"
 delay=$(sed -n 's/^delay \([0-9]*\).*/\1/p' "$game/addons/kovitv/config.ini" | tail -1)
 
+# A 32-player match for the motion figures, recorded before the live match starts.
+demo32=$(kovitv_record_match "$build" 200 "$game/match32") \
+    || { echo "viewer-check: the 32-player match recorded no demo"; exit 1; }
+
 started=$(date +%s%3N)
 "$build/simhost" --game "$game" --cvar "net_address=127.0.0.1:$tcp_port" \
     --cvar "hostname=Viewer Check Arena" --no-stdin --speed "$speed" --duration 600 \
@@ -51,7 +58,7 @@ done
 spectate=()
 [ -x "$build/spectate" ] && spectate=(--spectate "$build/spectate" --udp "$udp_port")
 node tests/browser/viewer.mjs --base "http://127.0.0.1:$tcp_port" --trace "$game/trace.jsonl" \
-    --started "$started" --speed "$speed" --delay "${delay:-30}" --artefacts "$artefacts" "${spectate[@]}"
+    --started "$started" --speed "$speed" --delay "${delay:-30}" --artefacts "$artefacts" --demo32 "$demo32" "${spectate[@]}"
 failed=$?
 echo "viewer-check: screenshots in $artefacts/viewer-*.png ($(( ($(date +%s%3N) - started) / 1000 )) s in all)"
 if [ $failed -ne 0 ]; then

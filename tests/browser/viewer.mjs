@@ -3,11 +3,15 @@
 // teams and scores as simhost's trace has them, live pause, rewind and back to live, a map
 // change, a recorded demo driven through every control (skips, rounds, highlights, speeds, keys,
 // follow, the address's round trip, zoom), a bad demo link, a phone's size, screenshots, the time
-// from page load to the first drawn frame and the live download next to a UDP spectator's.
-// Fails on a page error and on any 404 the page caused.
+// from page load to the first drawn frame and the live download next to a UDP spectator's; the
+// layout at four window sizes, live and paused; smooth motion (frames drawn a second, how many
+// moved the players, frame times) and the automatic camera on a 32-player demo.
+// Fails on a page error, on any 404 the page caused, on a control that wraps onto the map or a
+// map cut off, on fewer than 50 frames a second that move the players, a frame's p95 of 4 ms or
+// more, or a first live frame later than 300 ms.
 //
 //   node viewer.mjs --base URL --trace FILE --started MS --speed X --delay S --artefacts DIR
-//                   [--chromium PATH] [--spectate PATH --udp PORT]
+//                   [--chromium PATH] [--spectate PATH --udp PORT] [--demo32 FILE]
 // Exit status 0 when every check passed, 1 when one failed, 2 for a bad command line.
 import { spawn } from 'node:child_process';
 import { mkdirSync } from 'node:fs';
@@ -22,7 +26,8 @@ const USAGE = `Usage: node viewer.mjs --base URL --trace FILE --started MS --spe
   --speed      simhost's --speed; --delay: the plugin's delay in game seconds
   --artefacts  folder for the screenshots
   --chromium   the browser (default /usr/bin/chromium)
-  --spectate   the spectate tool, run beside the live page on --udp PORT to compare downloads`;
+  --spectate   the spectate tool, run beside the live page on --udp PORT to compare downloads
+  --demo32     a demo of a 32-player match, opened as a file for the motion figures`;
 
 let args;
 try {
@@ -31,7 +36,7 @@ try {
         speed: { type: 'string', default: '1' }, delay: { type: 'string', default: '30' },
         artefacts: { type: 'string', default: 'build/artefacts' },
         chromium: { type: 'string', default: '/usr/bin/chromium' }, help: { type: 'boolean' },
-        spectate: { type: 'string' }, udp: { type: 'string' },
+        spectate: { type: 'string' }, udp: { type: 'string' }, demo32: { type: 'string' },
     } }).values;
 } catch (error) {
     console.error(`viewer.mjs: ${error.message}\n${USAGE}`);
@@ -137,6 +142,55 @@ async function firstFrameMs(url) {
     return ms;
 }
 const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor(xs.length / 2)];
+const LAYOUTS = [{ width: 390, height: 844, deviceScaleFactor: 2, isMobile: true, hasTouch: true },
+    { width: 844, height: 390, deviceScaleFactor: 2, isMobile: true, hasTouch: true },
+    { width: 1280, height: 720 }, { width: 1920, height: 1080 }];
+
+// The controls in one row above the map, and the whole unzoomed map inside the window: every
+// shown control of the bar against the map's drawn area and the canvas, the area against the
+// window.
+async function checkLayout(page, what, shot) {
+    await page.screenshot({ path: `${args.artefacts}/${shot}` });
+    const l = await page.evaluate(() => {
+        const box = (e) => { const r = e.getBoundingClientRect(); return { x: r.left, y: r.top, w: r.width, h: r.height, id: e.id || e.textContent.trim().slice(0, 12) }; };
+        const controls = [...document.querySelectorAll('#bar > *, #transport > *')]
+            .filter((e) => e.id !== 'transport' && e.id !== 'menu' && e.getClientRects().length > 0).map(box)
+            .filter((b) => b.w > 0 && b.h > 0);
+        return { controls, canvas: box(document.getElementById('map')), area: kovitv.mapArea(),
+            window: { w: innerWidth, h: innerHeight } };
+    });
+    const { controls, canvas, area, window: win } = l;
+    const problems = controls.length < 3 ? [`only ${controls.length} controls found in the bar`] : [];
+    const tops = controls.map((c) => c.y + c.h / 2);
+    const rowHeight = Math.max(...controls.map((c) => c.h));
+    if (Math.max(...tops) - Math.min(...tops) > rowHeight / 2) problems.push(`controls on more than one row: ${controls.map((c) => `${c.id}@${c.y.toFixed(0)}`).join(' ')}`);
+    const overlaps = (a, b) => a.x < b.x + b.width && b.x < a.x + a.w && a.y < b.y + b.height && b.y < a.y + a.h;
+    const canvasRect = { x: canvas.x, y: canvas.y, width: canvas.w, height: canvas.h };
+    for (const c of controls) if (overlaps(c, canvasRect) || overlaps(c, area)) problems.push(`${c.id} lies on the map`);
+    const slack = 1;
+    if (area.x < -slack || area.y < -slack || area.x + area.width > win.w + slack || area.y + area.height > win.h + slack) {
+        problems.push(`the map (${area.x.toFixed(0)},${area.y.toFixed(0)} ${area.width.toFixed(0)}x${area.height.toFixed(0)}) is cut off by the ${win.w}x${win.h} window`);
+    }
+    if (area.x < canvas.x - slack || area.y < canvas.y - slack || area.x + area.width > canvas.x + canvas.w + slack ||
+        area.y + area.height > canvas.y + canvas.h + slack) problems.push('the map is drawn outside its canvas');
+    if (area.width < 200 || area.height < 200) problems.push(`the map is ${area.width.toFixed(0)}x${area.height.toFixed(0)} px only`);
+    if (problems.length) fail(`layout ${what}: ${problems.join('; ')}`);
+    else ok(`layout ${what}: ${controls.length} controls in one row ${rowHeight.toFixed(0)} px high, the map whole at ${area.x.toFixed(0)},${area.y.toFixed(0)} ${area.width.toFixed(0)}x${area.height.toFixed(0)} px`);
+}
+
+// Frames drawn while playing for `seconds`: how many a second, how many moved a player, and the
+// frame's own time (the page's work in it).
+async function frameFigures(page, seconds) {
+    const from = await page.evaluate(() => performance.now());
+    await sleep(seconds * 1000);
+    return page.evaluate((from) => {
+        const f = kovitv.frames(from);
+        const span = (f[f.length - 1].at - f[0].at) / 1000;
+        const ms = f.map((x) => x.ms).sort((a, b) => a - b);
+        return { fps: (f.length - 1) / span, moving: (f.filter((x) => x.moved).length - 1) / span,
+            p50: ms[Math.floor(ms.length * 0.5)], p95: ms[Math.floor(ms.length * 0.95)], players: kovitv.players() };
+    }, from);
+}
 
 // A live spectator paused before a map change stays in the map that ended, at the same moment,
 // while the new map gathers behind; back to live lands on the new map.
@@ -350,10 +404,33 @@ try {
     const liveMs = [];
     for (let i = 0; i < 5; i++) liveMs.push(await firstFrameMs(viewer));
     console.log(`benchmark: page load to first drawn frame, live: ${median(liveMs).toFixed(0)} ms median of ${liveMs.map((x) => x.toFixed(0)).join(', ')}`);
+    if (median(liveMs) < 300) ok(`the first live frame is drawn within 300 ms (${median(liveMs).toFixed(0)} ms)`);
+    else fail(`the first live frame takes ${median(liveMs).toFixed(0)} ms (300 at most)`);
+
+    // --- the layout at four sizes, live and paused (which adds "Back to live" and a longer text)
+    for (const size of LAYOUTS) {
+        const sized = await openPage(viewer, size);
+        await until(`live at ${size.width}x${size.height}`, 30, async () => {
+            const b = await readBoard(sized);
+            return { ok: b.t.length + b.ct.length >= 8, seen: b };
+        });
+        await sleep(1000);
+        const camera = await sized.evaluate(() => kovitv.director().on);
+        if (camera !== Boolean(size.isMobile)) fail(`${size.width}x${size.height}: the automatic camera is ${camera ? 'on' : 'off'}`);
+        await checkLayout(sized, `${size.width}x${size.height} live, automatic camera ${camera ? 'on' : 'off'}`, `viewer-${size.width}x${size.height}-live.png`);
+        await sized.evaluate(() => document.getElementById('play').click());
+        await sleep(2500);  // far enough behind for the longest delay text
+        const v = await shown(sized);
+        if (!v.golive) fail(`${size.width}x${size.height} paused live shows no back-to-live button`);
+        await checkLayout(sized, `${size.width}x${size.height} paused live ("${v.delay}")`, `viewer-${size.width}x${size.height}-paused.png`);
+        await sized.close();
+    }
 
     // --- a recorded demo from the server's list
     const picked = await until('the recorded demo of the first map is listed', 20, async () => {
-        await page.focus('#demos');  // the list is fetched again when it is opened
+        // The list is in the menu, fetched again when the menu or the list is opened.
+        await page.evaluate(() => { if (document.getElementById('menu').hidden) document.getElementById('menubutton').click(); });
+        await page.focus('#demos');
         const options = await page.$$eval('#demos option', (os) => os.map((o) => ({ value: o.value, text: o.textContent })));
         const hidden = await page.$eval('#recorded', (e) => e.hidden);
         // Newest first: the last of the first map's name is the first map's (the cycle comes back to it).
@@ -546,8 +623,65 @@ try {
     const demoUrl = `${viewer}#demo=${encodeURIComponent(picked.demo.value)}`;
     for (let i = 0; i < 5; i++) demoMs.push(await firstFrameMs(demoUrl));
     console.log(`benchmark: page load to first drawn frame, demo of ${length} s: ${median(demoMs).toFixed(0)} ms median of ${demoMs.map((x) => x.toFixed(0)).join(', ')}`);
+
+    // --- smooth motion, shots and the automatic camera on a 32-player demo
+    if (args.demo32) await motionChecks();
 } catch (error) {
     fail(error.message);
+}
+
+async function motionChecks() {
+    const page = await openPage(viewer, { width: 1280, height: 720 });
+    await (await page.$('#file')).uploadFile(args.demo32);
+    const opened = await until('the 32-player demo is open', 20, async () => {
+        const v = await shown(page);
+        return { ok: v.kind === 'demo' && v.rounds.length >= 2, seen: v, v };
+    });
+    // Into the second round, a third of the way: the players run and meet.
+    const r = opened.v.rounds[1];
+    const record = r.start + Math.round(((r.end ?? opened.v.length) - r.start) * 0.3);
+    const line = await (await page.$('#timeline')).boundingBox();
+    await page.mouse.click(line.x + (line.width * record) / opened.v.length, line.y + line.height / 2);
+    for (const [key, speed] of [['3', 1], ['1', 0.25]]) {
+        await page.keyboard.press(key);
+        if (!(await shown(page)).playing) await page.keyboard.press('Space');
+        await sleep(1000);  // the labels' pictures are made once
+        const f = await frameFigures(page, 5);
+        console.log(`benchmark: motion at ${speed}x, ${f.players} players: ${f.fps.toFixed(1)} frames/s drawn, ${f.moving.toFixed(1)} of them moved a player; frame time p50 ${f.p50.toFixed(2)} ms, p95 ${f.p95.toFixed(2)} ms`);
+        if (f.players >= 32 && f.moving >= 50 && f.p95 < 4) ok(`smooth at ${speed}x: ${f.moving.toFixed(0)} moving frames a second, p95 ${f.p95.toFixed(2)} ms`);
+        else fail(`motion at ${speed}x: ${f.players} players, ${f.moving.toFixed(1)} moving frames a second (50 at least), p95 ${f.p95.toFixed(2)} ms (under 4)`);
+    }
+    // Paused, the moment stays exactly as it is: no frame moves a player.
+    await page.keyboard.press('Space');
+    await sleep(300);
+    const still = await frameFigures(page, 1.5);
+    if (still.moving <= 0) ok('paused, no frame moves a player');
+    else fail(`paused, ${still.moving.toFixed(1)} frames a second still move a player`);
+    // A moment with shots in it: a flash along the view, a ring on the hit.
+    let shots = 0;
+    for (let i = 0; i < 40 && shots < 3; i++) {
+        await page.keyboard.press('ArrowRight');
+        await sleep(60);
+        shots = await page.evaluate(() => kovitv.shots());
+    }
+    await sleep(200);
+    await page.screenshot({ path: `${args.artefacts}/viewer-shots.png` });
+    if (shots > 0) ok(`${shots} players fire or are hit at ${(await shown(page)).time} s (viewer-shots.png)`);
+    else fail('no moment with shots found in the 32-player demo');
+    // The automatic camera: D turns it on, it moves to the action; a zoom by hand takes over.
+    await page.keyboard.press('Space');
+    await page.keyboard.press('d');
+    await sleep(3000);
+    const auto = await page.evaluate(() => ({ ...kovitv.director(), zoom: kovitv.zoom() }));
+    await page.screenshot({ path: `${args.artefacts}/viewer-director.png` });
+    const box = await (await page.$('#map')).boundingBox();
+    await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+    await page.mouse.wheel({ deltaY: -200 });
+    await sleep(200);
+    const taken = await page.evaluate(() => kovitv.director().on);
+    if (auto.on && auto.reason && !taken) ok(`D turns the automatic camera on (showing "${auto.reason}" at ${auto.zoom.toFixed(2)}x); the wheel takes the view back`);
+    else fail(`the automatic camera: ${JSON.stringify(auto)}, still on after the wheel: ${taken}`);
+    await page.close();
 }
 
 if (pageErrors.length > 0) fail(`errors in the page: ${pageErrors.join('; ')}`);

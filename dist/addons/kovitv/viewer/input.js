@@ -25,7 +25,7 @@ export function attachInput(ctx) {
             ' ': () => modes.togglePlay(), ArrowLeft: () => modes.skip(-5), ArrowRight: () => modes.skip(5),
             j: () => modes.skip(-10), l: () => modes.skip(10), '[': () => modes.round(-1), ']': () => modes.round(1),
             f: ctx.follow, g: () => modes.goLive(), '?': () => ctx.showHelp(),
-            Escape: () => { ctx.showHelp(false); ctx.unfollow(); },
+            Escape: () => { ctx.showHelp(false); ctx.unfollow(); $('menu').hidden = true; },
             ...ctx.keys,
         };
         const action = actions[key.length === 1 ? key.toLowerCase() : key] ??
@@ -47,7 +47,20 @@ function buttons({ modes, showHelp }) {
     $('prevround').addEventListener('click', () => modes.round(-1));
     $('nextround').addEventListener('click', () => modes.round(1));
     $('speed').addEventListener('change', () => modes.setSpeed(Number($('speed').value)));
-    $('helpbutton').addEventListener('click', () => showHelp());
+    $('helpbutton').addEventListener('click', () => { menu(false); showHelp(); });
+    // The menu: what the row of controls has no room for. Its copies of the row's buttons act
+    // as those; a choice or a click elsewhere closes it.
+    const menu = (open = $('menu').hidden) => {
+        $('menu').hidden = !open;
+        $('menubutton').setAttribute('aria-expanded', String(open));
+    };
+    $('menubutton').addEventListener('click', (event) => { event.stopPropagation(); menu(); });
+    for (const item of $('menu').querySelectorAll('[data-action]')) {
+        item.addEventListener('click', () => $(item.dataset.action).click());
+    }
+    $('live').addEventListener('click', () => menu(false));
+    $('demos').addEventListener('change', () => menu(false));
+    document.addEventListener('click', (event) => { if (!$('menu').contains(event.target)) menu(false); });
     $('help').addEventListener('click', () => showHelp(false));
     for (const tab of ['game', 'rounds', 'feed']) {
         $(`tab-${tab}`).addEventListener('click', () => {

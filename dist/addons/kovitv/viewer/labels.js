@@ -8,36 +8,56 @@
 // first of its candidate places around the marker, nearest first, that overlaps nothing placed
 // so far and no marker; when every one overlaps, the one that overlaps least.
 
-const overlap = (a, b) => Math.max(0, Math.min(a.x + a.w, b.x + b.w) - Math.max(a.x, b.x)) *
-    Math.max(0, Math.min(a.y + a.h, b.y + b.h) - Math.max(a.y, b.y));
+// It runs a few times a second over up to 33 labels: flat arrays, nothing allocated per try.
+const RINGS = 4, PER_RING = 6;
+const MAX = 64;
+const placedBoxes = new Float64Array(MAX * 4);  // x, y, w, h of each label placed so far
+const markerBoxes = new Float64Array(MAX * 4);
 
-function candidates(it) {
-    const gap = it.r + 2;
-    const out = [];
-    for (let ring = 0; ring < 4; ring++) {
-        const up = gap + ring * (it.h + 1);
-        out.push([it.x - it.w / 2, it.y - up - it.h], [it.x - it.w / 2, it.y + up],
-            [it.x + gap + ring * 8, it.y - it.h / 2 - ring * (it.h + 1)], [it.x - gap - it.w - ring * 8, it.y - it.h / 2 - ring * (it.h + 1)],
-            [it.x + gap + ring * 8, it.y - it.h / 2 + ring * (it.h + 1)], [it.x - gap - it.w - ring * 8, it.y - it.h / 2 + ring * (it.h + 1)]);
+const overlap = (ax, ay, aw, ah, boxes, i) => Math.max(0, Math.min(ax + aw, boxes[i] + boxes[i + 2]) - Math.max(ax, boxes[i])) *
+    Math.max(0, Math.min(ay + ah, boxes[i + 1] + boxes[i + 3]) - Math.max(ay, boxes[i + 1]));
+
+// The k-th place tried around a marker, nearest first: above, below, right and left, rings out.
+function candidate(it, k, out) {
+    const gap = it.r + 2, ring = Math.floor(k / PER_RING), side = k % PER_RING;
+    const up = gap + ring * (it.h + 1), step = ring * (it.h + 1);
+    switch (side) {
+        case 0: out[0] = it.x - it.w / 2; out[1] = it.y - up - it.h; break;
+        case 1: out[0] = it.x - it.w / 2; out[1] = it.y + up; break;
+        case 2: out[0] = it.x + gap + ring * 8; out[1] = it.y - it.h / 2 - step; break;
+        case 3: out[0] = it.x - gap - it.w - ring * 8; out[1] = it.y - it.h / 2 - step; break;
+        case 4: out[0] = it.x + gap + ring * 8; out[1] = it.y - it.h / 2 + step; break;
+        default: out[0] = it.x - gap - it.w - ring * 8; out[1] = it.y - it.h / 2 + step;
     }
-    return out;
 }
 
 export function placeLabels(items, area) {
-    const markers = items.map((it) => ({ x: it.x - it.r, y: it.y - it.r, w: it.r * 2, h: it.r * 2 }));
-    const placed = [];
-    return items.map((it) => {
-        let best = null, bestCost = Infinity;
-        for (const [cx, cy] of candidates(it)) {
-            const box = { x: Math.min(Math.max(cx, 0), Math.max(area.width - it.w, 0)),
-                y: Math.min(Math.max(cy, 0), Math.max(area.height - it.h, 0)), w: it.w, h: it.h };
+    const n = Math.min(items.length, MAX);
+    for (let i = 0; i < n; i++) {
+        const it = items[i];
+        markerBoxes[i * 4] = it.x - it.r; markerBoxes[i * 4 + 1] = it.y - it.r;
+        markerBoxes[i * 4 + 2] = it.r * 2; markerBoxes[i * 4 + 3] = it.r * 2;
+    }
+    const at = [0, 0];
+    const out = [];
+    for (let i = 0; i < items.length; i++) {
+        const it = items[i];
+        let bestX = 0, bestY = 0, bestCost = Infinity;
+        for (let k = 0; k < RINGS * PER_RING; k++) {
+            candidate(it, k, at);
+            const x = Math.min(Math.max(at[0], 0), Math.max(area.width - it.w, 0));
+            const y = Math.min(Math.max(at[1], 0), Math.max(area.height - it.h, 0));
             let cost = 0;
-            for (const p of placed) cost += overlap(box, p);
-            for (const m of markers) cost += overlap(box, m);
-            if (cost < bestCost) { best = box; bestCost = cost; }
+            for (let j = 0; j < Math.min(i, MAX) && cost < bestCost; j++) cost += overlap(x, y, it.w, it.h, placedBoxes, j * 4);
+            for (let j = 0; j < n && cost < bestCost; j++) cost += overlap(x, y, it.w, it.h, markerBoxes, j * 4);
+            if (cost < bestCost) { bestX = x; bestY = y; bestCost = cost; }
             if (cost === 0) break;
         }
-        placed.push(best);
-        return { x: best.x, y: best.y };
-    });
+        if (i < MAX) {
+            placedBoxes[i * 4] = bestX; placedBoxes[i * 4 + 1] = bestY;
+            placedBoxes[i * 4 + 2] = it.w; placedBoxes[i * 4 + 3] = it.h;
+        }
+        out.push({ x: bestX, y: bestY });
+    }
+    return out;
 }

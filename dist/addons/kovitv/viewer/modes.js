@@ -100,10 +100,19 @@ export class Modes {
     }
 
     // The newest element, to a player: at the newest moment the follower's pace is the playing pace.
+    // Play keeps up to two records behind the newest, so there is always one to move towards
+    // (the first is shown at once); falling further behind, it jumps ahead.
     onEdge(live, p, decoded, element) {
-        const wasEdge = p.position === p.length;
+        const wasEdge = p.length - p.position <= LIVE_EDGE;
         p.appendDecoded(decoded, element.fresh);
-        if (wasEdge && p.playing && p === live.player) while (p.position < p.length) p.step();
+        if (!p.playing || p !== live.player) return;
+        if (p.position === 0) p.step();
+        else if (wasEdge) {
+            while (p.length - p.position > 2) {
+                p.step();
+                p.carry = Math.max(p.carry - 1, 0);
+            }
+        }
     }
 
     // A new map starts a timeline of its own (rewinding goes back to its start). A spectator

@@ -5,10 +5,15 @@
 //   fitMap(bounds) -> map geometry that shows the given world box, for maps without an overview
 //   markerScale(cssWidth) -> how big markers and labels are drawn for a canvas that wide
 //   new MapView(canvas)
-//     .draw(state, time, overviewImage | null, { selected, hover, follow })   slots or -1
+//     .draw(state, time, overviewImage | null, { selected, hover, follow }, motion)   slots or -1;
+//          motion: { players: [{ x, y, yaw }] by slot, where to draw them (interp.js), phase: 0..1
+//          into the snapshot's half second, which fades its shots and hits }; without it the
+//          state's own positions
+//     .lookAt(u, v, zoom)   places the view (the director's camera), clamped as any other
 //     .zoomAt(x, y, factor), .panBy(dx, dy), .reset()    x, y, dx, dy in CSS pixels of the canvas
 //     .pick(x, y) -> the slot of the player drawn nearest that point (within reach), or -1
 //     .toScreen(u, v) -> { x, y } CSS pixels of an overview pixel
+//     .homeRect() -> { x, y, width, height } CSS pixels where the unzoomed view draws the map
 //   contentBox(image) -> { u0, v0, u1, v1 } the part of an overview that is not its background
 //
 // Unzoomed, the view shows the overview's content (what differs from its corner's colour)
@@ -18,6 +23,7 @@
 // zoomed; markers and labels keep their size in CSS pixels whatever the zoom.
 
 import { BOMB_DROPPED, BOMB_PLANTED, GRENADE_EXPLODED, GRENADE_FLASH, GRENADE_HE, GRENADE_SMOKE, ICON_C4 } from './state.js';
+import { STATE_FIRED, STATE_HIT } from './interp.js';
 import { placeLabels } from './labels.js';
 import { hasSpawned, inTeam, isAlive } from './rules.js';
 
@@ -29,6 +35,7 @@ const MAX_ZOOM = 8;
 const HOME_ZOOM_MAX = 3;  // a picture's content is never blown up more than this unzoomed
 const BACKGROUND_TOLERANCE = 24;  // per colour channel
 const PICK_REACH = 16;  // CSS pixels
+const LABEL_MS = 150;  // labels are placed anew this often
 
 export const TEAM_COLOUR = { 1: '#e8a33a', 2: '#5b9bea' };
 const GRENADE_COLOUR = { [GRENADE_SMOKE]: '#b8bcc4', [GRENADE_FLASH]: '#fff6a0', [GRENADE_HE]: '#ff5a3c' };
@@ -91,6 +98,16 @@ export class MapView {
         this.boundsMap = '';
         this.reset();
         this.drawn = [];  // { slot, x, y } of the players last drawn, CSS pixels
+        this.placed = null;  // where the labels were last placed, beside their markers
+        this.widths = new Map();  // label texts' widths by font
+        this.sprites = new Map();  // labels drawn, by font, colour and text
+        this.seen = null;  // { w, h } the canvas's size as last laid out
+        if (typeof ResizeObserver === 'function') {
+            new ResizeObserver(([entry]) => {
+                const box = entry.contentRect;
+                this.seen = box.width > 0 && box.height > 0 ? { w: box.width, h: box.height } : null;
+            }).observe(canvas);
+        }
     }
 
     reset() {
@@ -113,13 +130,30 @@ export class MapView {
         if (unzoomed) this.reset();
     }
 
+    // The canvas's CSS size as the page last laid it out. Read from a resize observer: asking the
+    // element would lay the page out again in the middle of a frame after any change of text.
+    size() {
+        if (this.seen) return this.seen;
+        return { w: this.canvas.clientWidth || OVERVIEW_WIDTH, h: this.canvas.clientHeight || OVERVIEW_HEIGHT };
+    }
+
     // CSS pixels of the canvas box, and the factor from overview pixels to them.
     frame() {
-        const w = this.canvas.clientWidth || OVERVIEW_WIDTH, h = this.canvas.clientHeight || OVERVIEW_HEIGHT;
+        const { w, h } = this.size();
         const { box } = this.home();
         const fit = Math.min(w / (box.u1 - box.u0), h / (box.v1 - box.v0),
             HOME_ZOOM_MAX * Math.min(w / OVERVIEW_WIDTH, h / OVERVIEW_HEIGHT));
         return { w, h, scale: fit * this.zoom };
+    }
+
+    // Where the unzoomed view draws the picture's content: { x, y, width, height } CSS pixels
+    // of the canvas.
+    homeRect() {
+        const f = this.frame();
+        const scale = f.scale / this.zoom;
+        const { box, centre } = this.home();
+        return { x: f.w / 2 + (box.u0 - centre.u) * scale, y: f.h / 2 + (box.v0 - centre.v) * scale,
+            width: (box.u1 - box.u0) * scale, height: (box.v1 - box.v0) * scale };
     }
 
     toScreen(u, v) {
@@ -138,6 +172,12 @@ export class MapView {
         const after = this.toOverview(x, y);
         this.centre.u += before.u - after.u;
         this.centre.v += before.v - after.v;
+        this.clamp();
+    }
+
+    lookAt(u, v, zoom) {
+        this.zoom = Math.min(Math.max(zoom, 1), MAX_ZOOM);
+        this.centre = { u, v };
         this.clamp();
     }
 
@@ -188,10 +228,10 @@ export class MapView {
         return fitMap(this.bounds ?? { minX: -512, maxX: 512, minY: -384, maxY: 384 });
     }
 
-    draw(state, time, image, focus = {}) {
+    draw(state, time, image, focus = {}, motion = null) {
         const ctx = this.ctx;
         const dpr = globalThis.devicePixelRatio || 1;
-        const cw = this.canvas.clientWidth || OVERVIEW_WIDTH, ch = this.canvas.clientHeight || OVERVIEW_HEIGHT;
+        const { w: cw, h: ch } = this.size();
         if (this.canvas.width !== Math.round(cw * dpr) || this.canvas.height !== Math.round(ch * dpr)) {
             this.canvas.width = Math.round(cw * dpr);
             this.canvas.height = Math.round(ch * dpr);
@@ -199,23 +239,22 @@ export class MapView {
         const map = this.geometry(state, image);
         this.geometryNow = map;
         const follow = focus.follow ?? -1;
+        const place = motion?.players ?? state.players;
         if (follow >= 0 && this.zoom > 1 && state.present(follow)) {
-            this.centre = worldToOverview(map, state.players[follow].x, state.players[follow].y);
+            this.centre = worldToOverview(map, place[follow].x, place[follow].y);
             this.clamp();
         }
         const f = this.frame();
         this.unit = markerScale(cw);
-        ctx.setTransform(dpr, 0, 0, dpr, 0, 0);
-        ctx.fillStyle = '#101214';
-        ctx.fillRect(0, 0, cw, ch);
-        // The picture, in overview pixels.
-        ctx.setTransform(dpr * f.scale, 0, 0, dpr * f.scale, dpr * (cw / 2 - this.centre.u * f.scale),
-            dpr * (ch / 2 - this.centre.v * f.scale));
-        if (image && state.map?.zoom > 0) ctx.drawImage(image, 0, 0, OVERVIEW_WIDTH, OVERVIEW_HEIGHT);
-        else this.drawGrid(map);
+        this.drawBackground(image && state.map?.zoom > 0 ? image : null, map, f, cw, ch, dpr);
         // Everything else in CSS pixels, placed through the same transform.
         ctx.setTransform(dpr, 0, 0, dpr, 0, 0);
-        const at = (x, y) => { const o = worldToOverview(map, x, y); return this.toScreen(o.u, o.v); };
+        // One frame() for the whole drawing: each reads the canvas's size from the page.
+        const { u: cu, v: cv } = this.centre;
+        const at = (x, y) => {
+            const o = worldToOverview(map, x, y);
+            return { x: cw / 2 + (o.u - cu) * f.scale, y: ch / 2 + (o.v - cv) * f.scale };
+        };
         const unitsToPx = ((map.zoom > 0 ? map.zoom / 100 : 1) * OVERVIEW_WIDTH / UNITS_AT_ZOOM_1) * f.scale;
         for (const g of state.grenades.values()) this.drawGrenade(g, time, at, unitsToPx);
         const labels = [];
@@ -226,21 +265,56 @@ export class MapView {
         // The dead first, so the living are drawn over them.
         const alive = isAlive;
         const inside = (pos) => pos.x > -20 && pos.y > -20 && pos.x < cw + 20 && pos.y < ch + 20;
+        const phase = motion?.phase ?? 0;
         for (const p of [...shown.filter((p) => !alive(p)), ...shown.filter(alive)]) {
-            const pos = at(p.x, p.y);
+            const where = place[p.slot];
+            const pos = at(where.x, where.y);
             if (!inside(pos)) continue;  // zoomed away: neither marker nor label
             this.drawn.push({ slot: p.slot, x: pos.x, y: pos.y });
             const lit = p.slot === focus.selected || p.slot === focus.hover || p.slot === follow;
-            this.drawPlayer(p, pos, alive(p), lit);
+            const ahead = this.screenAngle(where, (where.yaw * Math.PI) / 180);
+            if (p.state & (STATE_FIRED | STATE_HIT)) this.drawShot(p, pos, ahead, alive(p), phase);
+            this.drawPlayer(p, pos, ahead, alive(p), lit);
             const text = lit && alive(p) ? `${p.name} ${p.health}` : p.name;
-            labels.push({ text, x: pos.x, y: pos.y, colour: alive(p) ? '#ffffff' : '#9a9a9a',
+            labels.push({ key: p.slot, text, x: pos.x, y: pos.y, colour: alive(p) ? '#ffffff' : '#9a9a9a',
                 rank: lit ? 0 : alive(p) ? 2 : 3, bold: lit });
         }
         this.drawLabels(labels, cw, ch);
     }
 
-    drawGrid(map) {
-        const ctx = this.ctx;
+    // The picture (or the grid), in overview pixels. While the view stands still it is copied
+    // as drawn the frame it stopped: a copy pixel for pixel costs much less than drawing the
+    // picture scaled. A moving view (the automatic camera, a drag) draws it straight.
+    drawBackground(image, map, f, cw, ch, dpr) {
+        const { width, height } = this.canvas;
+        const key = `${width}x${height}/${f.scale}/${this.centre.u}/${this.centre.v}/${map.zoom}/${map.rotated}/${map.originX}/${map.originY}`;
+        const still = key === this.backgroundKey && image === this.backgroundImage;
+        this.backgroundKey = key;
+        this.backgroundImage = image;
+        if (!still || typeof OffscreenCanvas !== 'function') {
+            this.background = null;
+            this.paintBackground(this.ctx, image, map, f, cw, ch, dpr);
+            return;
+        }
+        if (!this.background) {
+            this.background = new OffscreenCanvas(width, height);
+            this.paintBackground(this.background.getContext('2d'), image, map, f, cw, ch, dpr);
+        }
+        this.ctx.setTransform(1, 0, 0, 1, 0, 0);
+        this.ctx.drawImage(this.background, 0, 0);
+    }
+
+    paintBackground(ctx, image, map, f, cw, ch, dpr) {
+        ctx.setTransform(dpr, 0, 0, dpr, 0, 0);
+        ctx.fillStyle = '#101214';
+        ctx.fillRect(0, 0, cw, ch);
+        ctx.setTransform(dpr * f.scale, 0, 0, dpr * f.scale, dpr * (cw / 2 - this.centre.u * f.scale),
+            dpr * (ch / 2 - this.centre.v * f.scale));
+        if (image) ctx.drawImage(image, 0, 0, OVERVIEW_WIDTH, OVERVIEW_HEIGHT);
+        else this.drawGrid(ctx, map);
+    }
+
+    drawGrid(ctx, map) {
         ctx.strokeStyle = '#24282d';
         ctx.lineWidth = 1;
         const step = 512;  // world units between lines
@@ -255,7 +329,39 @@ export class MapView {
         }
     }
 
-    drawPlayer(p, { x, y }, alive, lit) {
+    // A fired shot: a flash along the view; a hit: a red ring that spreads. Both fade out over
+    // the half second the snapshot covers (its bits say only that it happened in it).
+    drawShot(p, { x, y }, ahead, alive, phase) {
+        const ctx = this.ctx;
+        const k = this.unit;
+        const fade = 1 - Math.min(Math.max(phase, 0), 1) * 0.85;
+        if ((p.state & STATE_FIRED) && alive) {
+            const from = 8 * k, to = 8 * k + 64 * k * (0.6 + 0.4 * fade);
+            const c = Math.cos(ahead), s = Math.sin(ahead);
+            ctx.strokeStyle = '#fff3b0';
+            ctx.globalAlpha = 0.9 * fade;
+            ctx.lineWidth = 2.5 * k;
+            ctx.beginPath();
+            ctx.moveTo(x + c * from, y + s * from);
+            ctx.lineTo(x + c * to, y + s * to);
+            ctx.stroke();
+            ctx.fillStyle = '#ffd24a';  // the muzzle
+            ctx.beginPath();
+            ctx.arc(x + c * from, y + s * from, 3 * k, 0, Math.PI * 2);
+            ctx.fill();
+        }
+        if (p.state & STATE_HIT) {
+            ctx.strokeStyle = '#ff3b30';
+            ctx.globalAlpha = 0.9 * fade;
+            ctx.lineWidth = 3 * k;
+            ctx.beginPath();
+            ctx.arc(x, y, (10 + 8 * (1 - fade)) * k, 0, Math.PI * 2);
+            ctx.stroke();
+        }
+        ctx.globalAlpha = 1;
+    }
+
+    drawPlayer(p, { x, y }, ahead, alive, lit) {
         const ctx = this.ctx;
         const k = this.unit;
         const colour = TEAM_COLOUR[p.team];
@@ -271,9 +377,7 @@ export class MapView {
             ctx.globalAlpha = 1;
             return;
         }
-        // The view direction: the stream's yaw in degrees, counter-clockwise from the world's x.
-        const yaw = (p.yaw * Math.PI) / 180;
-        const ahead = this.screenAngle(p, yaw);
+        // The view direction (ahead): the yaw in degrees, counter-clockwise from the world's x.
         ctx.fillStyle = colour;
         ctx.globalAlpha = 0.35;
         ctx.beginPath();
@@ -312,27 +416,70 @@ export class MapView {
         return Math.atan2(o2.v - o1.v, o2.u - o1.u);
     }
 
+    // Placing labels costs more than drawing them: they are placed anew a few times a second
+    // (or when the view changes), and in between keep their place beside their moving marker.
     drawLabels(labels, w, h) {
         const ctx = this.ctx;
         const size = Math.round(12 * this.unit);
         labels.sort((a, b) => a.rank - b.rank);
-        const items = labels.map((l) => {
-            ctx.font = `${l.bold ? 'bold ' : ''}${size}px sans-serif`;
-            return { x: l.x, y: l.y, r: 7 * this.unit, w: ctx.measureText(l.text).width + 4, h: size + 2 };
-        });
-        const spots = placeLabels(items, { width: w, height: h });
+        const now = performance.now();
+        const was = this.placed;
+        const view = `${w}/${h}/${size}/${Math.round(Math.log2(this.zoom) * 4)}`;  // a pan moves labels and markers alike
+        let fresh = !was || now - was.at > LABEL_MS || was.view !== view || was.offsets.size !== labels.length;
+        for (let i = 0; !fresh && i < labels.length; i++) fresh = was.offsets.get(labels[i].key)?.text !== labels[i].text;
+        if (fresh) {
+            const items = labels.map((l) => ({ x: l.x, y: l.y, r: 7 * this.unit, w: this.textWidth(l.text, l.bold, size) + 4, h: size + 2 }));
+            const spots = placeLabels(items, { width: w, height: h });
+            const offsets = new Map();
+            labels.forEach((l, i) => offsets.set(l.key, { text: l.text, dx: spots[i].x - l.x, dy: spots[i].y - l.y }));
+            this.placed = { at: now, view, offsets };
+        }
+        const offsets = this.placed.offsets;
+        // Each label is drawn once into a picture of its own and then copied: outlined text is
+        // the dearest thing on the map to draw, and labels change far less often than frames.
+        const dpr = globalThis.devicePixelRatio || 1;
+        for (const l of labels) {
+            const o = offsets.get(l.key);
+            const sprite = this.labelSprite(l.text, l.bold, l.colour, size, dpr);
+            if (!sprite) continue;
+            const x = Math.round((l.x + o.dx) * dpr) / dpr, y = Math.round((l.y + o.dy) * dpr) / dpr;
+            ctx.drawImage(sprite, x, y, sprite.width / dpr, sprite.height / dpr);
+        }
+    }
+
+    labelSprite(text, bold, colour, size, dpr) {
+        const key = `${bold ? 'b' : ''}${size}/${dpr}/${colour}/${text}`;
+        let sprite = this.sprites.get(key);
+        if (sprite !== undefined) return sprite;
+        if (this.sprites.size > 400) this.sprites.clear();
+        const w = Math.ceil((this.textWidth(text, bold, size) + 4) * dpr), h = Math.ceil((size * 1.35 + 4) * dpr);  // descenders and outline
+        sprite = typeof OffscreenCanvas === 'function' ? new OffscreenCanvas(w, h) : null;
+        const ctx = sprite?.getContext('2d');
+        if (!ctx) return null;
+        ctx.scale(dpr, dpr);
+        ctx.font = `${bold ? 'bold ' : ''}${size}px sans-serif`;
         ctx.textAlign = 'left';
         ctx.textBaseline = 'top';
         ctx.lineJoin = 'round';  // a mitred outline grows spikes from letters like M
-        labels.forEach((l, i) => {
-            ctx.font = `${l.bold ? 'bold ' : ''}${size}px sans-serif`;
-            ctx.lineWidth = 3;
-            ctx.strokeStyle = 'rgba(0,0,0,0.85)';
-            ctx.strokeText(l.text, spots[i].x + 2, spots[i].y + 1);
-            ctx.fillStyle = l.colour;
-            ctx.fillText(l.text, spots[i].x + 2, spots[i].y + 1);
-        });
-        ctx.lineJoin = 'miter';
+        ctx.lineWidth = 3;
+        ctx.strokeStyle = 'rgba(0,0,0,0.85)';
+        ctx.strokeText(text, 2, 1.5);
+        ctx.fillStyle = colour;
+        ctx.fillText(text, 2, 1.5);
+        this.sprites.set(key, sprite);
+        return sprite;
+    }
+
+    textWidth(text, bold, size) {
+        const key = `${bold ? 'b' : ''}${size}:${text}`;
+        let width = this.widths.get(key);
+        if (width === undefined) {
+            if (this.widths.size > 500) this.widths.clear();
+            this.ctx.font = `${bold ? 'bold ' : ''}${size}px sans-serif`;
+            width = this.ctx.measureText(text).width;
+            this.widths.set(key, width);
+        }
+        return width;
     }
 
     // A carried bomb is shown by its carrier's ring; only a dropped or planted one has a place.
@@ -349,8 +496,8 @@ export class MapView {
         if (defused) ctx.fillStyle = '#40c040';
         else ctx.fillStyle = planted ? (Math.floor(time * 2) % 2 ? '#ff2020' : '#801010') : '#ff9a20';
         ctx.fillRect(x - 6 * k, y - 6 * k, 12 * k, 12 * k);
-        if (x > 0 && y > 0 && x < this.canvas.clientWidth && y < this.canvas.clientHeight) {
-            labels.push({ text: defused ? 'C4 defused' : planted ? 'C4 planted' : 'C4', x, y, colour: '#ffcc66', rank: 1 });
+        if (x > 0 && y > 0 && x < this.size().w && y < this.size().h) {
+            labels.push({ key: 'bomb', text: defused ? 'C4 defused' : planted ? 'C4 planted' : 'C4', x, y, colour: '#ffcc66', rank: 1 });
         }
     }
 
