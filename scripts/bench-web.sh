@@ -6,8 +6,8 @@
 # row shows its goal and whether this run met it; the exit status does not depend on them.
 #
 #   scripts/bench-web.sh [build folder, default build/release] [seconds per run, default 10]
-# Builds the folder (Release, no tests) when it has no simhost; installs wrk and nginx (Debian's)
-# when they are missing. simhost and nginx run in process groups of their own, which the script
+# Builds the folder (Release, no tests) when it has no simhost; installs wrk and nginx (Debian's,
+# through setup.sh, which rides out a mirror caught mid-sync) when they are missing. simhost and nginx run in process groups of their own, which the script
 # ends however it ends, and every run has a time-out. Exit status: 0 the figures were printed,
 # 1 a tool was missing or a server did not answer.
 set -euo pipefail
@@ -21,11 +21,7 @@ connections=${KOVITV_BENCH_CONNECTIONS:-8}
 need=()
 command -v wrk >/dev/null || need+=(wrk)
 command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] || need+=(nginx)
-if [ ${#need[@]} -gt 0 ]; then
-    [ "$(id -u)" = 0 ] || { echo "bench-web: missing ${need[*]}"; exit 1; }
-    DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
-fi
+kovitv_install "${need[@]}" || { echo "bench-web: missing ${need[*]}"; exit 1; }
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 if [ ! -x "$build/simhost" ]; then
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKOVITV_TESTS=OFF >/dev/null

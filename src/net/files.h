@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // Creates one folder (mode 0755 on Linux). True when it was created or already exists.
 bool makeDirectory(const char* path);
@@ -12,3 +13,6 @@ bool listDirectory(const char* path, void (*visit)(const char* name, void* conte
 
 // Size in bytes of a regular file; -1 for anything else (missing, a folder, a device).
 int64_t regularFileSize(const char* path);
+
+// When an open file was last changed, in seconds since 1970 (UTC); -1 when the system cannot say.
+int64_t openFileModified(FILE* file);

@@ -38,3 +38,9 @@ int64_t regularFileSize(const char* path) {
     if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
     return int64_t(info.st_size);
 }
+
+int64_t openFileModified(FILE* file) {
+    struct stat info;
+    if (!file || fstat(fileno(file), &info) != 0) return -1;
+    return int64_t(info.st_mtime);
+}

@@ -36,15 +36,23 @@ void pauseWhileRunning(const Thread* self, int ms) {
     }
 }
 
-void reapFinished(List<Visitor>& visitors) {
-    visitors.removeIf([](Visitor* v) { return v->done(); });
+// Visitors beyond the limit (lowered by a reload) go once idle; so does one whose thread has
+// ended by itself. The others wait for their next connection.
+void trimIdle(List<Visitor>& visitors, int limit) {
+    int extra = visitors.count() - limit;
+    visitors.removeIf([&extra](Visitor* v) {
+        if (v->m_joinable && v->finished()) return true;
+        if (extra <= 0 || !v->idle()) return false;
+        --extra;
+        return true;
+    });
 }
 
 // Every visitor is told first and woken, then all are joined: one at a time, each stop would
 // wait for that visitor's read time-out.
 void stopAll(List<Visitor>& visitors) {
     for (auto* e = visitors.head(); e; e = e->m_next) e->m_object->requestStop();
-    for (auto* e = visitors.head(); e; e = e->m_next) e->m_object->join();
+    for (auto* e = visitors.head(); e; e = e->m_next) e->m_object->stop();
     visitors.clear();
 }
 
@@ -60,21 +68,34 @@ void refuse(StreamSocket* connection, int limit, bool* refusing) {
     delete connection;
 }
 
+// An idle visitor takes the connection; a new one is made only when none is idle and fewer
+// than the limit are busy.
 void admit(List<Visitor>& visitors, StreamSocket* connection, bool* refusing) {
     int limit = maxVisitors();
-    if (visitors.count() >= limit) reapFinished(visitors);  // one may have just ended
-    if (visitors.count() >= limit) return refuse(connection, limit, refusing);
+    Visitor* visitor = nullptr;
+    int busy = 0;
+    for (auto* e = visitors.head(); e; e = e->m_next) {
+        if (!e->m_object->idle())
+            ++busy;
+        else if (!visitor)
+            visitor = e->m_object;
+    }
+    if (busy >= limit) return refuse(connection, limit, refusing);
     *refusing = false;
 
     bool has_room = g_connmgr.m_count.load() < g_connmgr.m_max.load();
-    Visitor* visitor = new (std::nothrow) Visitor(connection, has_room);
     if (!visitor) {
-        connection->stop();
-        delete connection;
-        return;
+        visitor = new (std::nothrow) Visitor;
+        if (!visitor || !visitors.append(visitor)) {
+            delete visitor;
+            connection->stop();
+            delete connection;
+            return;
+        }
     }
-    // Not started or not listed: destroying it closes the connection (and stops the thread).
-    if (!visitor->start() || !visitors.append(visitor)) delete visitor;
+    if (!visitor->serve(connection, has_room))  // the connection is closed either way
+        visitors.removeIf([visitor](Visitor* v) { return v == visitor; });
+    delete connection;
 }
 
 }  // namespace
@@ -111,7 +132,7 @@ void* AppletSender(void* arg) {
         // connection per pause a burst overflows the backlog, and the system drops connections
         // that the clients then retry only a second or more later.
         pauseWhileRunning(self, pause);
-        reapFinished(visitors);  // also frees descriptors while accepting fails for want of them
+        trimIdle(visitors, maxVisitors());
         StreamSocket* connection = nullptr;
         InetAddress peer;
         int result = g_tcp_socket.accept(&connection, &peer, ACCEPT_WAIT_MS);

@@ -1,12 +1,15 @@
-// The applet web server: one thread accepting visitors on g_tcp_socket, one thread per visitor
-// (web/visitor.h) answering requests from the plugin folder.
+// The applet web server: one thread accepting visitors on g_tcp_socket and handing each
+// connection to a visitor (web/visitor.h), whose thread answers requests from the plugin folder
+// and then waits for the next connection. At most max_visitors are busy at once; idle ones are
+// kept for the next connections (as many as were busy at once, at most max_visitors).
 #pragma once
 
 #include <atomic>
 
 constexpr int DEFAULT_MAX_VISITORS = 64;  // key max_visitors: live visitors at once
 // The accept loop's pause (only after a pass that accepted nothing) and wait per pass: a stop
-// request is noticed within both together, and every pass reaps the visitors that have finished.
+// request is noticed within both together, and every pass lets idle visitors beyond a lowered
+// limit go.
 constexpr int ACCEPT_PAUSE_MS = 50;
 constexpr int ACCEPT_WAIT_MS = 200;
 // After an accept that failed while the listening socket is fine (descriptors or memory short,
