@@ -185,6 +185,12 @@ public:
 // Guards the delay buffer's queue and the demo recorder; never held while encoding or sending.
 extern Mutex g_mut1;
 
+// Hands the heap's free pages back to the system (glibc: malloc_trim). glibc gives threads heaps
+// of their own and keeps in each what its threads freed, so as threads come and go (web visitors,
+// the services restarted by a reload) the heaps fill one after another. Takes each heap's lock in
+// turn, for about a millisecond: never on the game thread. Windows: nothing.
+void releaseFreeHeap();
+
 // Linux: sends to closed connections return errors instead of raising SIGPIPE, process-wide.
 // Windows: nothing.
 void ignoreBrokenPipe();

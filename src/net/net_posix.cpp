@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <new>
@@ -522,6 +523,8 @@ void Semaphore::destroy() {
 }
 
 // --- process --------------------------------------------------------------------------------
+
+void releaseFreeHeap() { malloc_trim(0); }
 
 void ignoreBrokenPipe() {
     struct sigaction action;

@@ -400,6 +400,8 @@ void Semaphore::destroy() {
 
 // --- process --------------------------------------------------------------------------------
 
+void releaseFreeHeap() {}  // the process heap is one, shared by every thread
+
 void ignoreBrokenPipe() {}  // Winsock reports a closed connection as an error; no signal exists
 
 int64_t monotonicMillis() {

@@ -127,7 +127,12 @@ void* AppletSender(void* arg) {
     bool refusing = false;
     int pause = ACCEPT_PAUSE_MS;
     int backoff = 0;  // the wait after the last failed accept; 0: the last one did not fail
+    int64_t heap_released = monotonicMillis();
     while (self->running()) {
+        if (monotonicMillis() - heap_released >= HEAP_RELEASE_INTERVAL_MS) {
+            releaseFreeHeap();
+            heap_released = monotonicMillis();
+        }
         // While connections keep coming the backlog is drained without a pause: at one
         // connection per pause a burst overflows the backlog, and the system drops connections
         // that the clients then retry only a second or more later.
