@@ -43,7 +43,7 @@ try {
             seen.push({ url: request.url(), status: response.status(), cached: response.fromCache() });
         };
         page.on('requestfinished', record);
-        await page.goto(`${args.base}/viewer/`, { waitUntil: 'networkidle0' });
+        await page.goto(`${args.base}/viewer/index.html`, { waitUntil: 'networkidle0' });
         if (args.overview) {
             await page.evaluate((src) => new Promise((resolve) => {
                 const picture = new Image();
