@@ -540,6 +540,32 @@ TEST_F(WebServer, FinishedVisitorsThreadsServeTheNextConnections) {
     EXPECT_EQ(visitorThreads(), 0);
 }
 
+// A visitor keeps its start page's template between requests: every change of the file shows
+// at the next request, one of the same size within the same second too, and a removed file is
+// missing again.
+TEST_F(WebServer, TheStartPageFollowsEveryChangeOfItsFile) {
+    start();
+    Client c(port);
+    EXPECT_EQ(c.get("/?a"), filledIndex("a"));
+    EXPECT_EQ(c.get("/?b"), filledIndex("b"));
+    page("index.html", "<p>$demo one</p>");
+    EXPECT_EQ(c.get("/?c"), "<p>c one</p>");
+    page("index.html", "<p>$demo two</p>");
+    EXPECT_EQ(c.get("/?d"), "<p>d two</p>");
+    ASSERT_EQ(std::remove(dir.file("addons/kovitv/index.html").c_str()), 0);
+    std::string header, body;
+    ASSERT_TRUE(c.send("GET /?e HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(c.read(&header, &body));
+    EXPECT_EQ(header.substr(0, 22), "HTTP/1.1 404 Not Found");
+    page("index.html", "<p>$demo three</p>");
+    EXPECT_EQ(c.get("/?f"), "<p>f three</p>");
+    g_connmgr.m_max = 0;  // a new connection without room: the other page, then this one again
+    Client full(port);
+    EXPECT_EQ(full.get("/?g"), "full:20|g\n");
+    g_connmgr.m_max = 20;
+    EXPECT_EQ(c.get("/?h"), "<p>h three</p>");
+}
+
 TEST_F(WebServer, OnlyTheRootIsFilledAndItsQueryIsTheDemo) {
     start();
     Client c(port);

@@ -11,6 +11,7 @@
 #include "net/net.h"
 #include "web/missing_page.h"
 #include "web/request.h"
+#include "web/start_page.h"
 
 namespace {
 
@@ -275,7 +276,7 @@ bool sendPieces(StreamSocket* connection, const char* status, const char* type,
 }
 
 bool sendFile(StreamSocket* connection, const char* path, char* query,
-              const char* modified_since) {
+              const char* modified_since, StartPage* pages) {
     const char* type = mimeType(path);
     const char* dir = g_cfg.getString("dir");
     char name[FILE_NAME_MAX + 1];
@@ -283,8 +284,12 @@ bool sendFile(StreamSocket* connection, const char* path, char* query,
     int size = 0;
     FILE* opened = nullptr;
     // A cut name would name another file.
-    if (isServablePath(path) && name_length > 0 && name_length <= FILE_NAME_MAX)
-        opened = openServedFile(name, &size);
+    bool servable = isServablePath(path) && name_length > 0 && name_length <= FILE_NAME_MAX;
+    if (servable && query && pages) {
+        int sent = pages->send(connection, name, query, type);
+        if (sent >= 0) return sent == 1;
+    }
+    if (servable) opened = openServedFile(name, &size);
     BinFile file(opened);
     if (!file.opened()) {
         if (query) noteMissingStartPage(name);  // only the start page is filled: "/" is broken

@@ -9,6 +9,8 @@
 
 #include "net/net.h"
 
+class StartPage;
+
 constexpr int FILE_NAME_MAX = 2047;   // a longer file name is answered as missing
 constexpr int HEADER_MAX = 2047;
 constexpr int DATE_MAX = 63;
@@ -66,5 +68,6 @@ bool sendPieces(StreamSocket* connection, const char* status, const char* type,
 // header. A cacheable file (and not filled) gets its Last-Modified, and 304 Not Modified without
 // content when modified_since (the request's If-Modified-Since, or null) is that same text.
 // True when a complete response went out and the connection can serve the next request.
+// pages: the visitor's start page (web/start_page.h) for a filled file, or null.
 bool sendFile(StreamSocket* connection, const char* path, char* query,
-              const char* modified_since = nullptr);
+              const char* modified_since = nullptr, StartPage* pages = nullptr);

@@ -94,7 +94,7 @@ void Visitor::serveConnection() {
             file = m_hasRoom ? "/index.html" : "/toomany.html";
             fill = query;
         }
-        if (!sendFile(socket, file, fill, modified_since)) break;  // a broken response ends the connection
+        if (!sendFile(socket, file, fill, modified_since, &m_pages)) break;  // a broken response ends the connection
     }
     m_lock.lock();
     m_idle.store(true, std::memory_order_release);

@@ -10,6 +10,7 @@
 #include <cstddef>
 
 #include "net/net.h"
+#include "web/start_page.h"
 
 // What a visitor's thread needs: a request buffer, a file block, a file name and a header,
 // about 7 KiB, plus the C library's file and formatting calls. A game server is a 32-bit process
@@ -52,6 +53,7 @@ private:
     Mutex m_lock;
     Semaphore m_ready;       // one post per connection handed over, and one to stop
     StreamSocket m_socket;   // the current connection; closed while idle
+    StartPage m_pages;       // the visitor thread's own
 };
 
 // Thread function of a visitor; the argument is the Visitor. Serves connection after connection,
