@@ -80,12 +80,12 @@ bool isDeviceName(const char* part, size_t length) {
            upper[3] <= '9';
 }
 
-// Opens a regular file for reading and gives its size. A folder opens on Linux and then fails
-// to read; a size beyond the header's decimal int cannot be announced.
 bool startsWith(const char* text, const char* prefix) {
     return strncmp(text, prefix, strlen(prefix)) == 0;
 }
 
+// Opens a regular file for reading and gives its size. A folder opens on Linux and then fails
+// to read; a size beyond the header's decimal int cannot be announced.
 FILE* openServedFile(const char* name, int* size) {
     FILE* file = fopen(name, "rb");
     if (!file) return nullptr;

@@ -1,8 +1,9 @@
 // Answering one request with one file of the plugin folder: the fixed header (lines ended by
 // CRLF), the MIME table, raw files sent straight from the file after a first 2048-byte read (in
 // 2048-byte reads where the system cannot), the start page filled from the configuration store.
-// Static files (isCacheablePath) may be kept by browsers and caches for STATIC_MAX_AGE seconds
-// and are then revalidated by their Last-Modified; everything else is never stored.
+// Static files (isCacheablePath) may be kept by browsers and caches for five minutes
+// (CACHE_STATIC) and are then revalidated by their Last-Modified; everything else is never
+// stored.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +29,6 @@ bool formatHttpDate(int64_t seconds, char* out, int size);
 constexpr const char* CACHE_NEVER = "no-store, no-cache, must-revalidate";  // pages, errors
 // Five minutes: a page load within them asks for no static file at all, and a plugin update
 // reaches every viewer within them (after that each file costs a 304 of about 200 bytes).
-constexpr int STATIC_MAX_AGE = 300;
 constexpr const char* CACHE_STATIC = "public, max-age=300";
 
 // True for the files browsers and caches may keep: everything under /viewer/ and /overviews/,
