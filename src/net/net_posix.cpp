@@ -7,7 +7,6 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -15,6 +14,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -339,14 +339,11 @@ int StreamSocket::sendFromFile(FILE* file, int64_t offset, int length, int timeo
     if (m_fd < 0 || !file || offset < 0 || length < 0) return -1;
     // sendfile has no MSG_DONTWAIT, and a send time-out (SO_SNDTIMEO) is counted afresh by each
     // call: one that sent a little and then waited its full time would be followed by another
-    // wait. The socket is made non-blocking for the call instead, as send's flag makes it, and
-    // the wait is poll's alone.
-    int flags = -1;
-    if (timeout_ms >= 0) {
-        flags = fcntl(m_fd, F_GETFL);
-        if (flags < 0 || (!(flags & O_NONBLOCK) && fcntl(m_fd, F_SETFL, flags | O_NONBLOCK) != 0))
-            return -1;
-    }
+    // wait. The socket (blocking, as every one here) is made non-blocking for the call instead,
+    // as send's flag makes it, and the wait is poll's alone. FIONBIO rather than fcntl, whose
+    // i386 symbol is GLIBC_2.28's.
+    int on = 1;
+    if (timeout_ms >= 0 && ioctl(m_fd, FIONBIO, &on) != 0) return -1;
     int result;
     for (bool waited = false;; waited = true) {
         off_t position = static_cast<off_t>(offset);
@@ -369,9 +366,10 @@ int StreamSocket::sendFromFile(FILE* file, int64_t offset, int length, int timeo
             break;
         }
     }
-    if (flags >= 0 && !(flags & O_NONBLOCK)) {
+    if (timeout_ms >= 0) {
         int error = errno;
-        fcntl(m_fd, F_SETFL, flags);
+        int off = 0;
+        ioctl(m_fd, FIONBIO, &off);
         errno = error;
     }
     return result;

@@ -127,7 +127,9 @@ void* AppletSender(void* arg) {
     bool refusing = false;
     int pause = ACCEPT_PAUSE_MS;
     int backoff = 0;  // the wait after the last failed accept; 0: the last one did not fail
-    int64_t heap_released = monotonicMillis();
+    // At once as well: a reload has just ended every service's threads, and a reload every
+    // interval or more often would otherwise never leave time for one.
+    int64_t heap_released = monotonicMillis() - HEAP_RELEASE_INTERVAL_MS;
     while (self->running()) {
         if (monotonicMillis() - heap_released >= HEAP_RELEASE_INTERVAL_MS) {
             releaseFreeHeap();
