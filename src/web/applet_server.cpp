@@ -125,7 +125,7 @@ void* AppletSender(void* arg) {
     Thread* self = static_cast<Thread*>(arg);
     List<Visitor> visitors;
     bool refusing = false;
-    int pause = ACCEPT_PAUSE_MS;
+    int pause = 0;
     int backoff = 0;  // the wait after the last failed accept; 0: the last one did not fail
     // At once as well: a reload has just ended every service's threads, and a reload every
     // interval or more often would otherwise never leave time for one.
@@ -135,9 +135,8 @@ void* AppletSender(void* arg) {
             releaseFreeHeap();
             heap_released = monotonicMillis();
         }
-        // While connections keep coming the backlog is drained without a pause: at one
-        // connection per pause a burst overflows the backlog, and the system drops connections
-        // that the clients then retry only a second or more later.
+        // Only failed accepts pause: at one connection per pause a burst overflows the backlog,
+        // and the system drops connections that the clients then retry a second or more later.
         pauseWhileRunning(self, pause);
         trimIdle(visitors, maxVisitors());
         StreamSocket* connection = nullptr;
@@ -155,7 +154,7 @@ void* AppletSender(void* arg) {
             continue;
         }
         backoff = 0;
-        pause = result == 1 ? 0 : ACCEPT_PAUSE_MS;
+        pause = 0;
         if (result == 1) admit(visitors, connection, &refusing);
     }
     stopAll(visitors);
