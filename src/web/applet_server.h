@@ -9,8 +9,8 @@
 constexpr int DEFAULT_MAX_VISITORS = 64;  // key max_visitors: live visitors at once
 // The accept loop's wait per pass (a stop wakes it; every pass lets idle visitors beyond a
 // lowered limit go), and the steps its pauses after failed accepts are slept in (a stop is
-// noticed within one). No pause follows a pass that accepted nothing: a connection coming during
-// one waited for it (up to 50 ms on a page's first request, against nginx's none).
+// noticed within one). No pause follows a pass that accepted nothing: a connection that came
+// during one waited up to 50 ms for its first answer.
 constexpr int ACCEPT_PAUSE_MS = 50;
 constexpr int ACCEPT_WAIT_MS = 200;
 // After an accept that failed while the listening socket is fine (descriptors or memory short,
