@@ -171,9 +171,9 @@ void viewer(int port, const std::atomic<bool>* stop, std::atomic<long>* answers)
             ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
             if (n <= 0) break;
             got.append(buffer, size_t(n));
-            if (end == std::string::npos && (end = got.find("\n\n")) != std::string::npos) {
+            if (end == std::string::npos && (end = got.find("\r\n\r\n")) != std::string::npos) {
                 size_t field = got.find("Content-Length: ");
-                want = end + 2 + (field < end ? std::stoul(got.substr(field + 16)) : 0);
+                want = end + 4 + (field < end ? std::stoul(got.substr(field + 16)) : 0);
             }
         }
         if (end == std::string::npos || got.size() < want) break;

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Loads the start page from the plugin running in simhost with headless Chromium, keeps a
 # screenshot in build/artefacts/ and checks the rendered text: the filled placeholders of the
-# live page, and the page's own script reacting to a demo named in the address.
+# live page, and the page's own script reacting to a demo named in the address. Then opens the
+# browser viewer twice (tests/browser/cache.mjs): the second load downloads none of its files.
 #
 #   scripts/browser-check.sh [build folder holding simhost and the plugin, default build/asan]
-# Installs Debian's chromium when it is missing (as root). Exit status 0 only when all checks pass.
+# Installs Debian's chromium, node and npm when missing (as root) and puppeteer-core into
+# tests/browser/node_modules. Exit status 0 only when all checks pass.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
@@ -12,10 +14,14 @@ build=${1:-build/asan}
 artefacts=build/artefacts
 
 [ -x "$build/simhost" ] || { echo "browser-check: no simhost in $build (build it first)"; exit 1; }
-if ! command -v chromium >/dev/null; then
-    if [ "$(id -u)" != 0 ]; then echo "browser-check: chromium is missing"; exit 1; fi
-    DEBIAN_FRONTEND=noninteractive apt-get update -qq && apt-get install -y -qq chromium >/dev/null \
-        || { echo "browser-check: cannot install chromium"; exit 1; }
+need=()
+command -v chromium >/dev/null || need+=(chromium)
+command -v node >/dev/null || need+=(nodejs)
+command -v npm >/dev/null || need+=(npm)
+kovitv_install "${need[@]}" || { echo "browser-check: cannot install ${need[*]}"; exit 1; }
+if [ ! -f tests/browser/node_modules/puppeteer-core/package.json ]; then
+    (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error >/dev/null) \
+        || { echo "browser-check: npm ci failed in tests/browser"; exit 1; }
 fi
 
 kovitv_scratch_game browser
@@ -65,6 +71,10 @@ if [ -s "$shot" ] && [ "$(head -c 4 "$shot" | od -An -tx1 | tr -d ' ')" = 89504e
 else
     echo "FAILED: no screenshot"; failed=1
 fi
+
+overview=$(cd "$game/addons/kovitv" && ls overviews/*.bmp 2>/dev/null | head -1)
+node tests/browser/cache.mjs --base "http://127.0.0.1:$tcp_port" ${overview:+--overview "/$overview"} \
+    || failed=1
 
 if [ $failed -ne 0 ]; then
     echo "--- simhost"; tail -20 "$game/simhost.log"

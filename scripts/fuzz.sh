@@ -29,9 +29,8 @@ done
 out=${KOVITV_FUZZ_DIR:-build/fuzz}
 
 if ! command -v clang++ >/dev/null; then
-    if [ "$(id -u)" != 0 ]; then echo "fuzz.sh: clang is missing (apt-get install clang)"; exit 1; fi
-    DEBIAN_FRONTEND=noninteractive apt-get update -qq && apt-get install -y -qq clang >/dev/null \
-        || { echo "fuzz.sh: cannot install clang"; exit 1; }
+    . scripts/setup.sh
+    kovitv_install clang || { echo "fuzz.sh: cannot install clang"; exit 1; }
 fi
 
 flags=(-std=c++17 -g -O1 -Wall -Wextra -Werror -Isrc -fsanitize=fuzzer,address,undefined

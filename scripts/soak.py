@@ -78,7 +78,8 @@ class Counters:
 
 def proc_sample(pid, tcp_port):
     """Resident memory (KiB), threads, open descriptors other than demo files, open demo files,
-    and web connections open on tcp_port (each holds a visitor thread and a descriptor)."""
+    web connections open on tcp_port (each holds a visitor and a descriptor), and the web
+    visitors' threads (kept between connections, at most max_visitors)."""
     rss = threads = None
     with open(f"/proc/{pid}/status") as f:
         for line in f:
@@ -99,7 +100,22 @@ def proc_sample(pid, tcp_port):
             fds += 1
             if target.startswith("socket:["):
                 sockets.add(target[8:-1])
-    return rss, threads, fds, demos, web_connections(sockets, tcp_port)
+    return rss, threads, fds, demos, web_connections(sockets, tcp_port), visitor_threads(pid)
+
+
+VISITOR_THREAD = "kovitv-visitor"
+MAX_VISITORS = 64  # the soak's max_visitors
+
+
+def visitor_threads(pid):
+    count = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/comm") as f:
+                count += f.read().strip() == VISITOR_THREAD
+        except OSError:
+            continue  # ended while we looked
+    return count
 
 
 def web_connections(inodes, port):
@@ -431,7 +447,7 @@ def prepare_game(args, ports, secret):
     with open(cfg) as f:
         text = f.read()
     keys = {"record_demos": "on", "udp_port": str(ports[0]), "tcp_port": str(ports[1]),
-            "max_spec": "20", "max_visitors": "64", "http_stream": "on"}
+            "max_spec": "20", "max_visitors": str(MAX_VISITORS), "http_stream": "on"}
     for k, v in keys.items():
         text, n = re.subn(rf"(?m)^#* *{k} .*$", f"{k} {v}", text)
         if n == 0:
@@ -728,11 +744,10 @@ def run():
     cmd += args.simhost_arg
     env = dict(os.environ)
     env.setdefault("ASAN_OPTIONS", "detect_leaks=1")
-    # glibc gives threads their own heaps (arenas, up to 8 per core), each keeping the pages it
-    # touched: as web visitors' threads come and go they fill one after another, over about the
-    # first game hour of the short form (+17 to 26 % an hour there; +0.8 % with one arena). That
-    # fill is bounded and the game server's own; a leak grows one heap as well as many.
-    env.setdefault("MALLOC_ARENA_MAX", "1")
+    # The allocator a real server has: glibc's defaults (a heap per thread, up to 8 per core).
+    # The web visitors' threads are kept between connections so that those heaps do not fill one
+    # after another as threads come and go.
+    env.pop("MALLOC_ARENA_MAX", None)
     if args.preload:
         env["LD_PRELOAD"] = args.preload
     log(f"{args.game_hours:g} game hours at {args.speed:g}x (about {span / args.speed / 60:.0f} "
@@ -799,7 +814,8 @@ def run():
 
     time.sleep(2.0)
     base = proc_sample(sim.pid, ports[1])
-    log(f"at rest before the load: {base[0]} KiB, {base[1]} threads, {base[2]} descriptors")
+    log(f"at rest before the load: {base[0]} KiB, {base[1]} threads, {base[2]} descriptors "
+        f"({base[5]} visitor threads)")
     load = Load(args, ports, failures, counters, secret)
     load.start()
     stop_console = threading.Event()
@@ -829,7 +845,8 @@ def run():
         log_seen["polled"] = now
 
     rows = []
-    print(f"{'game h':>7} {'RSS KiB':>9} {'threads':>7} {'fds':>5} {'demos':>5} {'web':>4}", flush=True)
+    print(f"{'game h':>7} {'RSS KiB':>9} {'threads':>7} {'fds':>5} {'demos':>5} {'web':>4} "
+          f"{'visitors':>8}", flush=True)
     next_sample = 0.0
     crashed = None
     while True:
@@ -846,7 +863,8 @@ def run():
             except OSError:
                 continue
             rows.append((gh,) + s)
-            print(f"{gh:7.2f} {s[0]:9d} {s[1]:7d} {s[2]:5d} {s[3]:5d} {s[4]:4d}", flush=True)
+            print(f"{gh:7.2f} {s[0]:9d} {s[1]:7d} {s[2]:5d} {s[3]:5d} {s[4]:4d} {s[5]:8d}",
+                  flush=True)
             next_sample += args.sample_minutes
         time.sleep(0.05)
 
@@ -857,7 +875,8 @@ def run():
         console("kovitv delay 30")
         time.sleep(8.0)  # silent spectators go after 5 s, visitors as their connections close
         rest = proc_sample(sim.pid, ports[1])
-        log(f"at rest after the load:  {rest[0]} KiB, {rest[1]} threads, {rest[2]} descriptors")
+        log(f"at rest after the load:  {rest[0]} KiB, {rest[1]} threads, {rest[2]} descriptors "
+            f"({rest[5]} visitor threads)")
         console("quit")
         try:
             sim.wait(timeout=120)
@@ -911,20 +930,24 @@ def run():
         failures.add(f"the witness spectator saw no scoreboard on {len(missing)} map(s): "
                      + ", ".join(missing[:5]))
 
-    if rest is not None and (rest[1] > base[1] or rest[2] > base[2]):
-        failures.add(f"at rest after the load the process holds {rest[1]} threads and {rest[2]} "
-                     f"descriptors, {base[1]} and {base[2]} before it")
+    # Visitors' threads stay for the next connections, bounded by max_visitors; any other thread
+    # and every descriptor must be gone.
+    if rest is not None and (rest[1] - rest[5] > base[1] - base[5] or rest[2] > base[2]):
+        failures.add(f"at rest after the load the process holds {rest[1] - rest[5]} threads other "
+                     f"than visitors' and {rest[2]} descriptors, {base[1] - base[5]} and {base[2]} "
+                     f"before it")
+    most_visitors = max([r[6] for r in rows] + ([rest[5]] if rest else [0]))
+    if most_visitors > MAX_VISITORS:
+        failures.add(f"{most_visitors} visitor threads at once, max_visitors {MAX_VISITORS}")
     grow = {}
-    # Each open web connection holds a visitor thread and a descriptor for as long as its client
-    # keeps it (a silent one 5 s): those follow the load, so threads and descriptors are judged
-    # without them. A leak stays when the connections go. They come in whole units: a rise of
-    # less than one is the load's noise. Less the connections, threads are judged by each
-    # window's median, not its floor: a sample taken between a connection's accept and its
-    # thread's start (or its close and the thread's end) reads one low, and the floor would
-    # follow those dips. Descriptors err the other way: a connection both ends have closed is
-    # gone from the kernel's table while its descriptor waits for the accept loop to join the
-    # visitor and close it, so a sample reads one or two high; their floor is the level.
-    judged = [(r[0], r[1], r[2] - r[5], r[3] - r[5]) for r in rows]
+    # Each open web connection holds a descriptor for as long as its client keeps it (a silent
+    # one 5 s): those follow the load, so descriptors are judged without them, and threads
+    # without the visitors' (kept for the next connections, bounded above). A leak stays when
+    # the connections go. They come in whole units: a rise of less than one is the load's noise.
+    # Threads are judged by each window's median. Descriptors by their floor: a connection both
+    # ends have closed is gone from the kernel's table a moment before its visitor closes the
+    # descriptor, so a sample reads one or two high.
+    judged = [(r[0], r[1], r[2] - r[6], r[3] - r[5]) for r in rows]
     median = lambda values: statistics.median_low(list(values))
     for col, name, unit, level in ((1, "resident memory", 0, min), (2, "threads", 1, median),
                                    (3, "descriptors", 1, min)):
@@ -938,9 +961,10 @@ def run():
         svg = os.path.join(args.artefacts, f"{args.name}.svg")
         write_svg(svg, rows, warmup_h)
         with open(os.path.join(args.artefacts, f"{args.name}.tsv"), "w") as f:
-            f.write("game_hours\trss_kib\tthreads\tfds\tdemo_files\tweb_connections\n")
+            f.write("game_hours\trss_kib\tthreads\tfds\tdemo_files\tweb_connections\t"
+                    "visitor_threads\n")
             for r in rows:
-                f.write(f"{r[0]:.3f}\t{r[1]}\t{r[2]}\t{r[3]}\t{r[4]}\t{r[5]}\n")
+                f.write(f"{r[0]:.3f}\t{r[1]}\t{r[2]}\t{r[3]}\t{r[4]}\t{r[5]}\t{r[6]}\n")
         log(f"chart {svg}")
 
     print()
@@ -950,10 +974,11 @@ def run():
         after = [r for r in rows if r[0] >= warmup_h] or rows
         log(f"resident memory {min(r[1] for r in after)}..{max(r[1] for r in after)} KiB, threads "
             f"{min(r[2] for r in after)}..{max(r[2] for r in after)}, descriptors "
-            f"{min(r[3] for r in after)}..{max(r[3] for r in after)} after the warm-up "
+            f"{min(r[3] for r in after)}..{max(r[3] for r in after)}, visitor threads "
+            f"{min(r[6] for r in after)}..{max(r[6] for r in after)} after the warm-up "
             f"({warmup_h:.2f} h)")
-        log("growth per game hour after the warm-up (threads and descriptors less the open web "
-            "connections): " + ", ".join(
+        log("growth per game hour after the warm-up (threads less the visitors', descriptors less "
+            "the open web connections): " + ", ".join(
             f"{k} {'n/a' if v is None else f'{v[0]:+.2f} %'}" for k, v in grow.items()) +
             (" (a sanitizer build: memory is not judged)" if sanitized else ""))
     log(f"{len(demos)} demos verified, {bad_demos} rejected")

@@ -35,12 +35,12 @@ struct Reply {
     std::string m_body;
     bool m_ok = false;
     std::string field(const std::string& name) const {
-        size_t at = m_header.find("\n" + name + ": ");
+        size_t at = m_header.find("\r\n" + name + ": ");
         if (at == std::string::npos) return "(absent)";
-        at += name.size() + 3;
-        return m_header.substr(at, m_header.find('\n', at) - at);
+        at += name.size() + 4;
+        return m_header.substr(at, m_header.find("\r\n", at) - at);
     }
-    std::string status() const { return m_header.substr(0, m_header.find('\n')); }
+    std::string status() const { return m_header.substr(0, m_header.find("\r\n")); }
 };
 
 // One keep-alive connection, one request at a time.
@@ -66,10 +66,10 @@ public:
             ::send(m_fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size()))
             return r;
         size_t end;
-        while ((end = m_pending.find("\n\n")) == std::string::npos)
+        while ((end = m_pending.find("\r\n\r\n")) == std::string::npos)  // CRLF only
             if (!fill()) return r;
-        r.m_header = m_pending.substr(0, end + 2);
-        m_pending.erase(0, end + 2);
+        r.m_header = m_pending.substr(0, end + 4);
+        m_pending.erase(0, end + 4);
         std::string length = r.field("Content-Length");
         if (length == "(absent)") return r;
         size_t n = std::stoul(length);
@@ -218,10 +218,10 @@ TEST(LiveHttp, CompleteFragmentsAreCachedMissingOnes404AndMalformedNumbers400) {
     for (const Reply* r : {&start, &body}) {
         std::string date = r->field("Date");
         EXPECT_EQ(date.size(), 29u) << r->m_header;
-        EXPECT_EQ(r->m_header, "HTTP/1.1 200 OK\nDate: " + date +
-                                   "\nCache-Control: public, max-age=3600\nContent-Length: " +
+        EXPECT_EQ(r->m_header, "HTTP/1.1 200 OK\r\nDate: " + date +
+                                   "\r\nCache-Control: public, max-age=3600\r\nContent-Length: " +
                                    std::to_string(r->m_body.size()) +
-                                   "\nContent-Type: application/octet-stream\n\n");
+                                   "\r\nContent-Type: application/octet-stream\r\n\r\n");
     }
 
     // Not complete yet, or never: missing, and never cacheable. The sender may still be
@@ -331,12 +331,12 @@ TEST(LiveHttpConcurrent, AHeldRequestEndsWhenItsConnectionStirsAndIsNotCachedLon
     int next = g_fragments.newestNumber() + 1;
     std::string held = answer("/live/" + std::to_string(next) + "/body", true, &waited);
     EXPECT_TRUE(waited) << held;
-    EXPECT_EQ(held.substr(0, held.find('\n')), "HTTP/1.1 404 Not Found");
-    EXPECT_NE(held.find("\nCache-Control: max-age=1\n"), std::string::npos) << held;
+    EXPECT_EQ(held.substr(0, held.find("\r\n")), "HTTP/1.1 404 Not Found");
+    EXPECT_NE(held.find("\r\nCache-Control: max-age=1\r\n"), std::string::npos) << held;
     std::string ahead = answer("/live/" + std::to_string(next + 1) + "/start", false, &waited);
     EXPECT_FALSE(waited);
-    EXPECT_EQ(ahead.substr(0, ahead.find('\n')), "HTTP/1.1 404 Not Found");
-    EXPECT_NE(ahead.find("\nCache-Control: no-store"), std::string::npos) << ahead;
+    EXPECT_EQ(ahead.substr(0, ahead.find("\r\n")), "HTTP/1.1 404 Not Found");
+    EXPECT_NE(ahead.find("\r\nCache-Control: no-store"), std::string::npos) << ahead;
 }
 
 TEST(LiveHttp, LivePathsNeverReachTheFolder) {
@@ -471,10 +471,10 @@ struct Peer {
     std::string m_got;
 
     bool whole() const {  // the header and Content-Length bytes after it
-        size_t end = m_got.find("\n\n");
-        size_t field = m_got.find("\nContent-Length: ");
+        size_t end = m_got.find("\r\n\r\n");
+        size_t field = m_got.find("\r\nContent-Length: ");
         if (end == std::string::npos || field == std::string::npos || field > end) return false;
-        return m_got.size() >= end + 2 + std::stoul(m_got.substr(field + 17));
+        return m_got.size() >= end + 4 + std::stoul(m_got.substr(field + 18));
     }
 };
 

@@ -314,6 +314,59 @@ TEST(Mutex, KeepsTwoThreadsOutOfEachOther) {
     EXPECT_EQ(c.value, 40000);
 }
 
+// --- semaphore -------------------------------------------------------------------------------
+
+TEST(Semaphore, PostsAreCountedAndNothingWorksWhileInvalid) {
+    Semaphore s;
+    s.post();  // invalid: nothing
+    EXPECT_FALSE(s.wait());
+    ASSERT_TRUE(s.init());
+    EXPECT_FALSE(s.init());
+    s.post();
+    s.post();
+    EXPECT_TRUE(s.wait());  // both posts made before the waits are kept
+    EXPECT_TRUE(s.wait());
+    s.destroy();
+    EXPECT_FALSE(s.wait());
+}
+
+namespace {
+struct Waiters {
+    Semaphore ready;
+    std::atomic<int> woken{0};
+};
+void* takeOne(void* argument) {
+    Waiters* w = static_cast<Waiters*>(argument);
+    if (w->ready.wait()) w->woken.fetch_add(1);
+    return nullptr;
+}
+}  // namespace
+
+// Each post wakes one waiter and no more: a visitor's thread waits here for its next connection.
+TEST(Semaphore, ConcurrentWaitersEachTakeOnePost) {
+    Waiters w;
+    ASSERT_TRUE(w.ready.init());
+    Thread threads[4];
+    for (Thread& t : threads) {
+        t.m_function = takeOne;
+        t.m_argument = &w;
+        ASSERT_TRUE(t.start());
+    }
+    Thread::sleep(50);
+    EXPECT_EQ(w.woken.load(), 0);
+    w.ready.post();
+    w.ready.post();
+    int64_t deadline = monotonicMillis() + 5000;
+    while (w.woken.load() < 2 && monotonicMillis() < deadline) Thread::sleep(5);
+    Thread::sleep(50);
+    EXPECT_EQ(w.woken.load(), 2);
+    w.ready.post();
+    w.ready.post();
+    for (Thread& t : threads) t.join();
+    EXPECT_EQ(w.woken.load(), 4);
+    w.ready.destroy();
+}
+
 // --- clock and sleep -------------------------------------------------------------------------
 
 TEST(MonotonicMillis, NeverGoesBackAndAdvancesAcrossASleep) {

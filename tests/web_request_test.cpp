@@ -186,3 +186,44 @@ TEST(WebRequest, AnOversizedRequestIsParsedFromItsStartAndItsRestFailsAsTheNextR
     EXPECT_EQ(carry.m_length, 0);
     EXPECT_EQ(readFrom(pair, buffer, sizeof(buffer), &carry).code, REQUEST_NOT_GET);
 }
+
+namespace {
+
+// The If-Modified-Since value of one request sent whole; "(refused)" when it is not read.
+std::string modifiedSince(const std::string& bytes) {
+    Pair pair;
+    pair.write(bytes);
+    pair.endWriting();
+    char buffer[REQUEST_BUFFER_SIZE];
+    char* path = nullptr;
+    char* query = nullptr;
+    char* since = nullptr;
+    int code = getRequestedFile(&pair.server, &path, &query, buffer, sizeof(buffer), nullptr,
+                                &since);
+    return code == REQUEST_OK ? std::string(since) : "(refused)";
+}
+
+}  // namespace
+
+TEST(WebRequest, IfModifiedSinceIsReadInAnyCaseAndWithEitherLineEnd) {
+    const std::string date = "Fri, 02 Jan 2026 03:04:05 GMT";
+    EXPECT_EQ(modifiedSince("GET /a.gif HTTP/1.1\r\nHost: x\r\nIf-Modified-Since: " + date +
+                            "\r\n\r\n"), date);
+    EXPECT_EQ(modifiedSince("GET /a.gif HTTP/1.1\nif-modified-since:\t" + date + "  \n\n"), date);
+    EXPECT_EQ(modifiedSince("GET /a.gif?q HTTP/1.1\r\nIF-MODIFIED-SINCE:" + date + "\r\n"
+                            "If-Modified-Since: later\r\n\r\n"), date);  // the first one
+    EXPECT_EQ(modifiedSince("GET /a.gif\nIf-Modified-Since: " + date + "\n\n"), date);
+    EXPECT_EQ(modifiedSince("GET /a.gif HTTP/1.1\r\nHost: x\r\n\r\n"), "");
+    // Only the header lines: not a name inside another line, nor one after the request's end.
+    EXPECT_EQ(modifiedSince("GET /a.gif HTTP/1.1\r\nX-If-Modified-Since: " + date + "\r\n\r\n"), "");
+    EXPECT_EQ(modifiedSince("GET /a.gif HTTP/1.1\r\n\r\nIf-Modified-Since: " + date + "\r\n\r\n"), "");
+    EXPECT_EQ(modifiedSince("GET /a.gif HTTP/1.1\r\nIf-Modified-Since: \r\n\r\n"), "");
+}
+
+TEST(WebRequest, AnIfModifiedSinceLineCutOffByTheBufferIsNotRead) {
+    std::string head = "GET /a.gif HTTP/1.1\r\nX-Pad: " + std::string(REQUEST_BUFFER_SIZE - 60, 'p') +
+                       "\r\nIf-Modified-Since: Fri, 02 Jan 2026 03:04:05 GMT\r\n\r\n";
+    EXPECT_EQ(modifiedSince(head), "");
+    char line[] = "GET / HTTP/1.1\r\nIf-Modified-Since: x";  // no line end
+    EXPECT_STREQ(findModifiedSince(line, int(sizeof(line) - 1), line + 6), "");
+}

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <ctime>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -26,7 +27,9 @@
 #include "net/net.h"
 #include "test_host.h"
 #include "web/applet_server.h"
+#include "web/request.h"
 #include "web/response.h"
+#include "web/visitor.h"
 
 namespace {
 
@@ -53,17 +56,16 @@ public:
     }
     void endWriting() { shutdown(m_fd, SHUT_WR); }
 
-    // One response: header up to the empty line, then Content-Length bytes. False on a close,
-    // a time-out or a header without a length.
+    // One response: header up to the empty line (lines ended by CRLF, as HTTP/1.1 has them),
+    // then Content-Length bytes, none without it (a 304). False on a close or a time-out.
     bool read(std::string* header, std::string* body) {
         size_t end;
-        while ((end = m_pending.find("\n\n")) == std::string::npos)
+        while ((end = m_pending.find("\r\n\r\n")) == std::string::npos)
             if (!fill()) return false;
-        *header = m_pending.substr(0, end + 2);
-        m_pending.erase(0, end + 2);
-        size_t at = header->find("Content-Length: ");
-        if (at == std::string::npos) return false;
-        size_t length = std::stoul(header->substr(at + 16));
+        *header = m_pending.substr(0, end + 4);
+        m_pending.erase(0, end + 4);
+        size_t at = header->find("\r\nContent-Length: ");
+        size_t length = at == std::string::npos ? 0 : std::stoul(header->substr(at + 18));
         while (m_pending.size() < length)
             if (!fill()) return false;
         *body = m_pending.substr(0, length);
@@ -98,16 +100,16 @@ private:
 };
 
 std::string headerField(const std::string& header, const std::string& name) {
-    size_t at = header.find("\n" + name + ": ");
+    size_t at = header.find("\r\n" + name + ": ");
     if (at == std::string::npos) return "(absent)";
-    at += name.size() + 3;
-    return header.substr(at, header.find('\n', at) - at);
+    at += name.size() + 4;
+    return header.substr(at, header.find("\r\n", at) - at);
 }
 
 // The header with its date (which changes) replaced by D.
 std::string withoutDate(std::string header) {
-    size_t at = header.find("\nDate: ");
-    if (at != std::string::npos) header.replace(at + 7, header.find('\n', at + 1) - at - 7, "D");
+    size_t at = header.find("\r\nDate: ");
+    if (at != std::string::npos) header.replace(at + 8, header.find("\r\n", at + 2) - at - 8, "D");
     return header;
 }
 
@@ -179,12 +181,12 @@ TEST_F(WebServer, CurlGetsTheFilledStartPageUnderTheFixedHeader) {
     RunResult r = curl("-i " + url("/"));
     ASSERT_EQ(r.status, 0) << r.output;
     std::string body = filledIndex("");
-    std::string expected = "HTTP/1.1 200 OK\nDate: D\nCache-Control: no-store, no-cache, "
-                           "must-revalidate\nServer: Kovi TV\nContent-Length: " +
+    std::string expected = "HTTP/1.1 200 OK\r\nDate: D\r\nCache-Control: no-store, no-cache, "
+                           "must-revalidate\r\nServer: Kovi TV\r\nContent-Length: " +
                            std::to_string(body.size()) +
-                           "\nConnection: Keep-Alive\nContent-Type: text/html\n\n" + body;
+                           "\r\nConnection: Keep-Alive\r\nContent-Type: text/html\r\n\r\n" + body;
     EXPECT_EQ(withoutDate(r.output), expected);
-    EXPECT_NE(r.output.find(" GMT\n"), std::string::npos);
+    EXPECT_NE(r.output.find(" GMT\r\n"), std::string::npos);
 }
 
 TEST_F(WebServer, CurlReusesOneConnectionForTwoRequestsAnsweredInOrder) {
@@ -242,9 +244,9 @@ TEST_F(WebServer, AMissingFileGetsTheExact404AndTheConnectionStaysUsable) {
     std::string header, body;
     ASSERT_TRUE(c.read(&header, &body));
     EXPECT_EQ(withoutDate(header),
-              "HTTP/1.1 404 Not Found\nDate: D\nCache-Control: no-store, no-cache, "
-              "must-revalidate\nServer: Kovi TV\nContent-Length: 0\nConnection: Keep-Alive\n"
-              "Content-Type: text/html\n\n");
+              "HTTP/1.1 404 Not Found\r\nDate: D\r\nCache-Control: no-store, no-cache, "
+              "must-revalidate\r\nServer: Kovi TV\r\nContent-Length: 0\r\nConnection: Keep-Alive\r\n"
+              "Content-Type: text/html\r\n\r\n");
     EXPECT_EQ(c.get("/a.gif"), "GIF89a");
 }
 
@@ -272,7 +274,7 @@ TEST_F(WebServer, DemosAreListedAndServedOnlyUnderTheirOwnNames) {
     std::string header, body;
     ASSERT_TRUE(c.send("GET /demos/ HTTP/1.1\r\n\r\n"));
     ASSERT_TRUE(c.read(&header, &body));
-    EXPECT_NE(header.find("Content-Type: application/json\n"), std::string::npos) << header;
+    EXPECT_NE(header.find("Content-Type: application/json\r\n"), std::string::npos) << header;
     EXPECT_NE(header.find("Cache-Control: no-store"), std::string::npos) << header;
     EXPECT_EQ(body, "{\"demos\":[{\"path\":\"/demos/120826/1300_de_bare.kdem\",\"map\":"
                     "\"de_bare\",\"date\":\"120826\",\"time\":\"1300\",\"bytes\":1,"
@@ -393,6 +395,182 @@ TEST_F(WebServer, ConcurrentLargeFilesCutShortByPeersOrAStopRaiseNoSignal) {
         EXPECT_TRUE(n == 0 || errno == ECONNRESET);  // the rest was cut off
     }
     sigaction(SIGPIPE, &kept, nullptr);
+}
+
+// A peer with a small window that stops reading a large file cannot hold its visitor: however
+// far the system would let the send buffer grow, the response ends within the send time-out
+// once the peer takes nothing more, and the one place comes free.
+TEST_F(WebServer, APeerThatStopsReadingALargeFileLosesItsPlaceWithinTheTimeOut) {
+    start("max_visitors 1\n");
+    constexpr size_t kSize = 16 * 1024 * 1024;
+    page("huge.jpg", bytesOf(kSize));
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int small = 4096;  // set before connecting: the window is agreed in the handshake
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+    timeval limit{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    const std::string request = "GET /huge.jpg HTTP/1.1\r\n\r\n";
+    ASSERT_EQ(::send(fd, request.data(), request.size(), 0), ssize_t(request.size()));
+    int64_t asked = monotonicMillis();
+
+    int64_t freed = -1;  // when another visitor is served again
+    while (monotonicMillis() - asked < 3 * WEB_TIMEOUT_MS) {
+        Client probe(port);
+        if (probe.get("/a.gif") == "GIF89a") {
+            freed = monotonicMillis() - asked;
+            break;
+        }
+        Thread::sleep(200);
+    }
+    ASSERT_GE(freed, 0) << "the stalled peer still held the only place after 15 s";
+    EXPECT_GE(freed, WEB_TIMEOUT_MS - 500);  // a reader that is merely slow has its time
+    EXPECT_LT(freed, WEB_TIMEOUT_MS + 2000);
+    size_t received = 0;  // reading again, the peer finds the file cut off
+    char buffer[65536];
+    ssize_t n;
+    while ((n = recv(fd, buffer, sizeof(buffer), 0)) > 0) received += size_t(n);
+    EXPECT_TRUE(n == 0 || errno == ECONNRESET) << strerror(errno);
+    EXPECT_LT(received, kSize);
+    close(fd);
+}
+
+// Static files carry their change time and may be kept five minutes; asked again with that
+// exact time they are not sent again. Everything else is never stored, whatever is asked.
+TEST_F(WebServer, StaticFilesAreRevalidatedByLastModifiedAndOtherFilesNeverStored) {
+    start();
+    page("viewer/main.js", "export {};");
+    page("overviews/de_kovi.bmp", "BM");
+    const std::string kept = "Fri, 02 Jan 2026 03:04:05 GMT";
+    for (const char* name : {"a.gif", "kovitv.jar", "viewer/main.js", "overviews/de_kovi.bmp",
+                             "index.html", "style.css", "x.kdem", "sub/inner.html"}) {
+        timeval times[2] = {{1767323045, 0}, {1767323045, 0}};
+        ASSERT_EQ(utimes(dir.file(std::string("addons/kovitv/") + name).c_str(), times), 0);
+    }
+    Client c(port);
+    std::string header, body;
+    for (const char* path : {"/a.gif", "/kovitv.jar", "/viewer/main.js", "/overviews/de_kovi.bmp"}) {
+        ASSERT_TRUE(c.send(std::string("GET ") + path + " HTTP/1.1\r\n\r\n"));
+        ASSERT_TRUE(c.read(&header, &body)) << path;
+        EXPECT_EQ(header.substr(0, 15), "HTTP/1.1 200 OK") << path;
+        EXPECT_EQ(headerField(header, "Cache-Control"), "public, max-age=300") << path;
+        EXPECT_EQ(headerField(header, "Last-Modified"), kept) << path;
+        EXPECT_FALSE(body.empty()) << path;
+
+        ASSERT_TRUE(c.send(std::string("GET ") + path + " HTTP/1.1\r\nHost: x\r\n"
+                           "if-modified-since: " + kept + "\r\n\r\n"));
+        ASSERT_TRUE(c.read(&header, &body)) << path;
+        EXPECT_EQ(withoutDate(header), "HTTP/1.1 304 Not Modified\r\nDate: D\r\n"
+                                       "Cache-Control: public, max-age=300\r\nLast-Modified: " +
+                                       kept + "\r\nServer: Kovi TV\r\nConnection: Keep-Alive\r\n\r\n")
+            << path;
+        // Any other time, an earlier one too, gets the whole file: only the exact text matches.
+        ASSERT_TRUE(c.send(std::string("GET ") + path + " HTTP/1.1\n"
+                           "If-Modified-Since: Thu, 01 Jan 2026 03:04:05 GMT\n\n"));
+        ASSERT_TRUE(c.read(&header, &body)) << path;
+        EXPECT_EQ(header.substr(0, 15), "HTTP/1.1 200 OK") << path;
+        EXPECT_FALSE(body.empty()) << path;
+    }
+    // A file replaced (a plugin update) gets its new time, and the old one no longer matches.
+    page("a.gif", "GIF89b");
+    ASSERT_TRUE(c.send("GET /a.gif HTTP/1.1\r\nIf-Modified-Since: " + kept + "\r\n\r\n"));
+    ASSERT_TRUE(c.read(&header, &body));
+    EXPECT_EQ(body, "GIF89b");
+    EXPECT_NE(headerField(header, "Last-Modified"), kept);
+
+    for (const char* path : {"/", "/index.html", "/style.css", "/x.kdem", "/sub/inner.html",
+                             "/demos/", "/missing.gif"}) {
+        ASSERT_TRUE(c.send(std::string("GET ") + path + " HTTP/1.1\r\nIf-Modified-Since: " + kept +
+                           "\r\n\r\n"));
+        ASSERT_TRUE(c.read(&header, &body)) << path;
+        EXPECT_NE(header.substr(0, 12), "HTTP/1.1 304") << path;
+        EXPECT_EQ(headerField(header, "Cache-Control"), "no-store, no-cache, must-revalidate") << path;
+        EXPECT_EQ(headerField(header, "Last-Modified"), "(absent)") << path;
+    }
+    g_connmgr.m_max = 0;  // the too-many page is filled, and never stored either
+    Client full(port);
+    ASSERT_TRUE(full.send("GET / HTTP/1.1\r\nIf-Modified-Since: " + kept + "\r\n\r\n"));
+    ASSERT_TRUE(full.read(&header, &body));
+    g_connmgr.m_max = 20;
+    EXPECT_EQ(body, "full:20|\n");  // max_spec, from the configuration
+    EXPECT_EQ(headerField(header, "Cache-Control"), "no-store, no-cache, must-revalidate");
+}
+
+// Threads of this process named as visitors' are (what ps, top and the soak see).
+int visitorThreads() {
+    int count = 0;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (comm >> name && name == VISITOR_THREAD_NAME) ++count;
+    }
+    return error ? -1 : count;
+}
+
+// A visitor's thread takes the next connection when its own ends: threads are made only while
+// more connections are served at once than ever before, never one per connection.
+TEST_F(WebServer, FinishedVisitorsThreadsServeTheNextConnections) {
+    start();
+    // A visitor is idle before the peer sees its close: waiting for that, the next connection
+    // always finds it.
+    auto finish = [](Client& c) {
+        c.endWriting();
+        return c.closedWithoutAnswer();
+    };
+    for (int i = 0; i < 30; ++i) {
+        Client c(port);
+        ASSERT_EQ(c.get("/a.gif"), "GIF89a") << i;
+        ASSERT_TRUE(finish(c)) << i;
+    }
+    EXPECT_EQ(visitorThreads(), 1);
+
+    std::vector<std::unique_ptr<Client>> together;
+    for (int i = 0; i < 5; ++i) {
+        together.push_back(std::make_unique<Client>(port));
+        ASSERT_EQ(together.back()->get("/a.gif"), "GIF89a");
+    }
+    EXPECT_EQ(visitorThreads(), 5);
+    for (auto& c : together) ASSERT_TRUE(finish(*c));
+    together.clear();
+    for (int i = 0; i < 30; ++i) {
+        Client c(port);
+        ASSERT_EQ(c.get("/?x"), filledIndex("x")) << i;
+        ASSERT_TRUE(finish(c)) << i;
+    }
+    EXPECT_EQ(visitorThreads(), 5);
+    g_tcp_thread.stop();
+    EXPECT_EQ(visitorThreads(), 0);
+}
+
+// A visitor keeps its start page's template between requests: every change of the file shows
+// at the next request, one of the same size within the same second too, and a removed file is
+// missing again.
+TEST_F(WebServer, TheStartPageFollowsEveryChangeOfItsFile) {
+    start();
+    Client c(port);
+    EXPECT_EQ(c.get("/?a"), filledIndex("a"));
+    EXPECT_EQ(c.get("/?b"), filledIndex("b"));
+    page("index.html", "<p>$demo one</p>");
+    EXPECT_EQ(c.get("/?c"), "<p>c one</p>");
+    page("index.html", "<p>$demo two</p>");
+    EXPECT_EQ(c.get("/?d"), "<p>d two</p>");
+    ASSERT_EQ(std::remove(dir.file("addons/kovitv/index.html").c_str()), 0);
+    std::string header, body;
+    ASSERT_TRUE(c.send("GET /?e HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(c.read(&header, &body));
+    EXPECT_EQ(header.substr(0, 22), "HTTP/1.1 404 Not Found");
+    page("index.html", "<p>$demo three</p>");
+    EXPECT_EQ(c.get("/?f"), "<p>f three</p>");
+    g_connmgr.m_max = 0;  // a new connection without room: the other page, then this one again
+    Client full(port);
+    EXPECT_EQ(full.get("/?g"), "full:20|g\n");
+    g_connmgr.m_max = 20;
+    EXPECT_EQ(c.get("/?h"), "<p>h three</p>");
 }
 
 TEST_F(WebServer, OnlyTheRootIsFilledAndItsQueryIsTheDemo) {

@@ -38,3 +38,19 @@ int64_t regularFileSize(const char* path) {
     if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
     return int64_t(info.st_size);
 }
+
+int64_t openFileModified(FILE* file) {
+    struct stat info;
+    if (!file || fstat(fileno(file), &info) != 0) return -1;
+    return int64_t(info.st_mtime);
+}
+
+bool regularFileStamp(const char* path, FileStamp* stamp) {
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    stamp->m_size = int64_t(info.st_size);
+    stamp->m_modified_ns = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    stamp->m_changed_ns = int64_t(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    stamp->m_identity = uint64_t(info.st_ino) ^ (uint64_t(info.st_dev) << 32);
+    return true;
+}

@@ -32,3 +32,19 @@ int64_t regularFileSize(const char* path) {
     if (_stati64(path, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return -1;
     return int64_t(info.st_size);
 }
+
+int64_t openFileModified(FILE* file) {
+    struct _stati64 info;
+    if (!file || _fstati64(_fileno(file), &info) != 0) return -1;
+    return int64_t(info.st_mtime);
+}
+
+bool regularFileStamp(const char* path, FileStamp* stamp) {
+    struct _stati64 info;
+    if (_stati64(path, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return false;
+    stamp->m_size = int64_t(info.st_size);
+    stamp->m_modified_ns = int64_t(info.st_mtime) * 1000000000;
+    stamp->m_changed_ns = 0;
+    stamp->m_identity = 0;
+    return true;
+}

@@ -62,6 +62,11 @@ public:
     void stop();  // closes the descriptor if open
 };
 
+// Bytes an accepted connection may hold that the peer has not yet been sent (Linux): past them
+// a send waits, and times out, as soon as the peer stops reading. The reader must take half of
+// it per time-out to keep its connection: 6.4 KiB/s with the web server's 5 s.
+constexpr int STREAM_UNSENT_MAX = 64 * 1024;
+
 // The local port a bound socket holds (what port 0 became); 0 when closed or unknown.
 int boundPort(int descriptor);
 
@@ -85,7 +90,8 @@ public:
     // -1 closed or failed wait; 0 time-out; else the system result (bytes, 0 peer closed, -1).
     int receive(char* buffer, int length, int timeout_ms);
     // -1 closed or failed wait; 0 time-out; else the system result (bytes, maybe fewer, or -1).
-    // A peer that has gone away gives -1, never a signal.
+    // A peer that has gone away gives -1, never a signal. On an accepted connection a peer that
+    // reads nothing makes the send wait, and time out, once STREAM_UNSENT_MAX bytes are queued.
     int send(const char* data, int length, int timeout_ms);
     // 1 when a read would not block (data, the peer's close, or our own shutdownBoth), 0 on
     // time-out, -1 closed or failed wait. Reads nothing.
@@ -94,7 +100,7 @@ public:
     // into this process (Linux: sendfile); the file's own position is neither used nor moved.
     // Results as send, the time-out bounding the whole call; -2 where the system has no such
     // call (Windows: the caller reads and sends). On a thread started here a peer that has gone
-    // away gives -1, never a signal.
+    // away gives -1, never a signal. Returns within timeout_ms, as send.
     int sendFromFile(FILE* file, int64_t offset, int length, int timeout_ms);
     bool valid() const { return m_fd >= 0; }
     void shutdownBoth();  // ends both directions so a thread blocked on the socket wakes; keeps it open
@@ -115,6 +121,9 @@ public:
     void* (*m_function)(void*) = nullptr;
     void* m_argument = nullptr;  // by convention the Thread object itself
     size_t m_stack_size = 0;     // 0: the platform default
+    // Shown by ps and top for the thread (Linux: at most 15 characters); null: the process's.
+    // Read at start.
+    const char* m_name = nullptr;
     // The wake costs a descriptor while the thread runs (an eventfd; on Windows a loopback
     // datagram socket). A thread whose waits are all on a socket that the stopper shuts down
     // can go without. Read at start.
@@ -158,8 +167,29 @@ public:
     void destroy();  // if valid: invalid, then the platform mutex is destroyed
 };
 
+// A count of wake-ups: post adds one, wait takes one and waits while there is none. Invalid
+// until init, and again after destroy; while invalid, post does nothing and wait returns false.
+// The wait has no time-out: whoever wants the waiter to stop clears its flag and posts.
+class Semaphore {
+public:
+    // The platform's objects, in place (a pthread mutex, condition and count, or a Win32 handle).
+    alignas(8) unsigned char m_native[128] = {};
+    bool m_valid = false;
+
+    bool init();  // false when already valid or the platform refuses
+    void post();
+    bool wait();  // true when one was taken
+    void destroy();  // if valid: invalid, then the platform objects are destroyed; nobody waits
+};
+
 // Guards the delay buffer's queue and the demo recorder; never held while encoding or sending.
 extern Mutex g_mut1;
+
+// Hands the heap's free pages back to the system (glibc: malloc_trim). glibc gives threads heaps
+// of their own and keeps in each what its threads freed, so as threads come and go (web visitors,
+// the services restarted by a reload) the heaps fill one after another. Takes each heap's lock in
+// turn, for about a millisecond: never on the game thread. Windows: nothing.
+void releaseFreeHeap();
 
 // Linux: sends to closed connections return errors instead of raising SIGPIPE, process-wide.
 // Windows: nothing.

@@ -7,12 +7,15 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <new>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,6 +27,16 @@ static_assert(AF_INET == INET_FAMILY, "AF_INET");
 static_assert(sizeof(pthread_t) <= sizeof(uintptr_t), "pthread_t fits the handle");
 static_assert(sizeof(pthread_mutex_t) <= sizeof(Mutex::m_mutex), "pthread_mutex_t fits in place");
 static_assert(alignof(pthread_mutex_t) <= 8, "pthread_mutex_t alignment");
+
+namespace {
+struct NativeSemaphore {
+    pthread_mutex_t m_mutex;
+    pthread_cond_t m_condition;
+    unsigned m_count;
+};
+}  // namespace
+static_assert(sizeof(NativeSemaphore) <= sizeof(Semaphore::m_native), "the semaphore fits in place");
+static_assert(alignof(NativeSemaphore) <= 8, "the semaphore's alignment");
 
 namespace {
 
@@ -123,6 +136,7 @@ bool acceptErrorIsExhaustion(int error) {
 void* threadMain(void* argument) {
     Thread* thread = static_cast<Thread*>(argument);
     t_current = thread;
+    if (thread->m_name) prctl(PR_SET_NAME, thread->m_name, 0, 0, 0);
     // sendfile has no MSG_NOSIGNAL: a SIGPIPE it raises stays pending on this thread, harmless,
     // whatever the host does with the signal.
     sigset_t pipe;
@@ -267,6 +281,12 @@ int StreamSocket::accept(StreamSocket** out, InetAddress* peer, int timeout_ms) 
     // Responses go out in several sends; without this each waits on the peer's delayed ACK.
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    // The system grows a connection's send buffer to megabytes even while the peer reads
+    // nothing, so every send would find room and no time-out would end it. Bytes the peer has
+    // not yet been sent are held to this: a send then waits, and times out, once the peer stops
+    // reading. What is in flight is not limited, so neither is the rate.
+    int unsent = STREAM_UNSENT_MAX;
+    setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsent, sizeof(unsent));
     accepted->m_fd = fd;
     if (peer) fromSystem(from, peer);
     *out = accepted;
@@ -317,21 +337,42 @@ int StreamSocket::send(const char* data, int length, int timeout_ms) {
 
 int StreamSocket::sendFromFile(FILE* file, int64_t offset, int length, int timeout_ms) {
     if (m_fd < 0 || !file || offset < 0 || length < 0) return -1;
-    int ready = waitReady(m_fd, POLLOUT, timeout_ms);
-    if (ready != READY_OK) return ready == READY_TIMEOUT ? 0 : -1;
-    // sendfile has no MSG_DONTWAIT: the send time-out keeps a peer that stops reading from
-    // holding it longer (it then returns what it sent, or EAGAIN).
-    if (timeout_ms >= 0) {
-        timeval wait{timeout_ms / 1000, static_cast<long>(timeout_ms % 1000) * 1000};
-        setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof(wait));
+    // sendfile has no MSG_DONTWAIT, and a send time-out (SO_SNDTIMEO) is counted afresh by each
+    // call: one that sent a little and then waited its full time would be followed by another
+    // wait. The socket (blocking, as every one here) is made non-blocking for the call instead,
+    // as send's flag makes it, and the wait is poll's alone. FIONBIO rather than fcntl, whose
+    // i386 symbol is GLIBC_2.28's.
+    int on = 1;
+    if (timeout_ms >= 0 && ioctl(m_fd, FIONBIO, &on) != 0) return -1;
+    int result;
+    for (bool waited = false;; waited = true) {
+        off_t position = static_cast<off_t>(offset);
+        ssize_t n;
+        do {
+            n = sendfile(m_fd, fileno(file), &position, static_cast<size_t>(length));
+        } while (n < 0 && errno == EINTR);
+        bool full = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        if (!full || timeout_ms < 0) {
+            result = static_cast<int>(n);
+            break;
+        }
+        if (waited) {
+            result = 0;
+            break;
+        }
+        int ready = waitReady(m_fd, POLLOUT, timeout_ms);
+        if (ready != READY_OK) {
+            result = ready == READY_TIMEOUT ? 0 : -1;
+            break;
+        }
     }
-    off_t position = static_cast<off_t>(offset);
-    ssize_t n;
-    do {
-        n = sendfile(m_fd, fileno(file), &position, static_cast<size_t>(length));
-    } while (n < 0 && errno == EINTR);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-    return static_cast<int>(n);
+    if (timeout_ms >= 0) {
+        int error = errno;
+        int off = 0;
+        ioctl(m_fd, FIONBIO, &off);
+        errno = error;
+    }
+    return result;
 }
 
 void StreamSocket::shutdownBoth() {
@@ -431,7 +472,57 @@ void Mutex::destroy() {
     pthread_mutex_destroy(nativeMutex(this));
 }
 
+// --- semaphore ------------------------------------------------------------------------------
+
+namespace {
+NativeSemaphore* nativeSemaphore(Semaphore* semaphore) {
+    return std::launder(reinterpret_cast<NativeSemaphore*>(semaphore->m_native));
+}
+}  // namespace
+
+bool Semaphore::init() {
+    if (m_valid) return false;
+    NativeSemaphore* native = new (m_native) NativeSemaphore;
+    native->m_count = 0;
+    if (pthread_mutex_init(&native->m_mutex, nullptr) != 0) return false;
+    if (pthread_cond_init(&native->m_condition, nullptr) != 0) {
+        pthread_mutex_destroy(&native->m_mutex);
+        return false;
+    }
+    m_valid = true;
+    return true;
+}
+
+void Semaphore::post() {
+    if (!m_valid) return;
+    NativeSemaphore* native = nativeSemaphore(this);
+    pthread_mutex_lock(&native->m_mutex);
+    ++native->m_count;
+    pthread_cond_signal(&native->m_condition);
+    pthread_mutex_unlock(&native->m_mutex);
+}
+
+bool Semaphore::wait() {
+    if (!m_valid) return false;
+    NativeSemaphore* native = nativeSemaphore(this);
+    pthread_mutex_lock(&native->m_mutex);
+    while (native->m_count == 0) pthread_cond_wait(&native->m_condition, &native->m_mutex);
+    --native->m_count;
+    pthread_mutex_unlock(&native->m_mutex);
+    return true;
+}
+
+void Semaphore::destroy() {
+    if (!m_valid) return;
+    m_valid = false;
+    NativeSemaphore* native = nativeSemaphore(this);
+    pthread_cond_destroy(&native->m_condition);
+    pthread_mutex_destroy(&native->m_mutex);
+}
+
 // --- process --------------------------------------------------------------------------------
+
+void releaseFreeHeap() { malloc_trim(0); }
 
 void ignoreBrokenPipe() {
     struct sigaction action;

@@ -6,6 +6,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -363,7 +364,43 @@ void Mutex::destroy() {
     memset(m_mutex, 0, sizeof(m_mutex));
 }
 
+// --- semaphore ------------------------------------------------------------------------------
+
+namespace {
+HANDLE nativeSemaphore(const Semaphore& semaphore) {
+    HANDLE handle;
+    memcpy(&handle, semaphore.m_native, sizeof(handle));
+    return handle;
+}
+}  // namespace
+
+bool Semaphore::init() {
+    if (m_valid) return false;
+    HANDLE handle = CreateSemaphoreA(nullptr, 0, LONG_MAX, nullptr);
+    if (!handle) return false;
+    memcpy(m_native, &handle, sizeof(handle));
+    m_valid = true;
+    return true;
+}
+
+void Semaphore::post() {
+    if (m_valid) ReleaseSemaphore(nativeSemaphore(*this), 1, nullptr);
+}
+
+bool Semaphore::wait() {
+    return m_valid && WaitForSingleObject(nativeSemaphore(*this), INFINITE) == WAIT_OBJECT_0;
+}
+
+void Semaphore::destroy() {
+    if (!m_valid) return;
+    m_valid = false;
+    CloseHandle(nativeSemaphore(*this));
+    memset(m_native, 0, sizeof(m_native));
+}
+
 // --- process --------------------------------------------------------------------------------
+
+void releaseFreeHeap() {}  // the process heap is one, shared by every thread
 
 void ignoreBrokenPipe() {}  // Winsock reports a closed connection as an error; no signal exists
 

@@ -36,15 +36,23 @@ void pauseWhileRunning(const Thread* self, int ms) {
     }
 }
 
-void reapFinished(List<Visitor>& visitors) {
-    visitors.removeIf([](Visitor* v) { return v->done(); });
+// Visitors beyond the limit (lowered by a reload) go once idle; so does one whose thread has
+// ended by itself. The others wait for their next connection.
+void trimIdle(List<Visitor>& visitors, int limit) {
+    int extra = visitors.count() - limit;
+    visitors.removeIf([&extra](Visitor* v) {
+        if (v->m_joinable && v->finished()) return true;
+        if (extra <= 0 || !v->idle()) return false;
+        --extra;
+        return true;
+    });
 }
 
 // Every visitor is told first and woken, then all are joined: one at a time, each stop would
 // wait for that visitor's read time-out.
 void stopAll(List<Visitor>& visitors) {
     for (auto* e = visitors.head(); e; e = e->m_next) e->m_object->requestStop();
-    for (auto* e = visitors.head(); e; e = e->m_next) e->m_object->join();
+    for (auto* e = visitors.head(); e; e = e->m_next) e->m_object->stop();
     visitors.clear();
 }
 
@@ -60,21 +68,34 @@ void refuse(StreamSocket* connection, int limit, bool* refusing) {
     delete connection;
 }
 
+// An idle visitor takes the connection; a new one is made only when none is idle and fewer
+// than the limit are busy.
 void admit(List<Visitor>& visitors, StreamSocket* connection, bool* refusing) {
     int limit = maxVisitors();
-    if (visitors.count() >= limit) reapFinished(visitors);  // one may have just ended
-    if (visitors.count() >= limit) return refuse(connection, limit, refusing);
+    Visitor* visitor = nullptr;
+    int busy = 0;
+    for (auto* e = visitors.head(); e; e = e->m_next) {
+        if (!e->m_object->idle())
+            ++busy;
+        else if (!visitor)
+            visitor = e->m_object;
+    }
+    if (busy >= limit) return refuse(connection, limit, refusing);
     *refusing = false;
 
     bool has_room = g_connmgr.m_count.load() < g_connmgr.m_max.load();
-    Visitor* visitor = new (std::nothrow) Visitor(connection, has_room);
     if (!visitor) {
-        connection->stop();
-        delete connection;
-        return;
+        visitor = new (std::nothrow) Visitor;
+        if (!visitor || !visitors.append(visitor)) {
+            delete visitor;
+            connection->stop();
+            delete connection;
+            return;
+        }
     }
-    // Not started or not listed: destroying it closes the connection (and stops the thread).
-    if (!visitor->start() || !visitors.append(visitor)) delete visitor;
+    if (!visitor->serve(connection, has_room))  // the connection is closed either way
+        visitors.removeIf([visitor](Visitor* v) { return v == visitor; });
+    delete connection;
 }
 
 }  // namespace
@@ -104,14 +125,20 @@ void* AppletSender(void* arg) {
     Thread* self = static_cast<Thread*>(arg);
     List<Visitor> visitors;
     bool refusing = false;
-    int pause = ACCEPT_PAUSE_MS;
+    int pause = 0;
     int backoff = 0;  // the wait after the last failed accept; 0: the last one did not fail
+    // At once as well: a reload has just ended every service's threads, and a reload every
+    // interval or more often would otherwise never leave time for one.
+    int64_t heap_released = monotonicMillis() - HEAP_RELEASE_INTERVAL_MS;
     while (self->running()) {
-        // While connections keep coming the backlog is drained without a pause: at one
-        // connection per pause a burst overflows the backlog, and the system drops connections
-        // that the clients then retry only a second or more later.
+        if (monotonicMillis() - heap_released >= HEAP_RELEASE_INTERVAL_MS) {
+            releaseFreeHeap();
+            heap_released = monotonicMillis();
+        }
+        // Only failed accepts pause: at one connection per pause a burst overflows the backlog,
+        // and the system drops connections that the clients then retry a second or more later.
         pauseWhileRunning(self, pause);
-        reapFinished(visitors);  // also frees descriptors while accepting fails for want of them
+        trimIdle(visitors, maxVisitors());
         StreamSocket* connection = nullptr;
         InetAddress peer;
         int result = g_tcp_socket.accept(&connection, &peer, ACCEPT_WAIT_MS);
@@ -127,7 +154,7 @@ void* AppletSender(void* arg) {
             continue;
         }
         backoff = 0;
-        pause = result == 1 ? 0 : ACCEPT_PAUSE_MS;
+        pause = 0;
         if (result == 1) admit(visitors, connection, &refusing);
     }
     stopAll(visitors);

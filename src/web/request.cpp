@@ -23,7 +23,36 @@ bool endsHeader(const char* data, int end) {
     return data[end - 2] == '\r' && data[end - 3] == '\n' && data[end - 4] == '\r';
 }
 
+bool startsWithName(const char* line, const char* name, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        char c = line[i];
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
+        if (c != name[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+char* findModifiedSince(char* request, int length, char* from) {
+    static const char NAME[] = "if-modified-since:";
+    const size_t name_length = sizeof(NAME) - 1;
+    char* end = request + length;
+    for (char* line = from; line < end;) {
+        char* next = static_cast<char*>(memchr(line, '\n', size_t(end - line)));
+        if (!next) break;  // a line cut off by the buffer's end
+        if (size_t(next - line) >= name_length && startsWithName(line, NAME, name_length)) {
+            char* value = line + name_length;
+            while (value < next && (*value == ' ' || *value == '\t')) ++value;
+            char* value_end = next;
+            while (value_end > value && isSpace(value_end[-1])) --value_end;
+            *value_end = '\0';
+            return value;
+        }
+        line = next + 1;
+    }
+    return s_empty;
+}
 
 int findRequestEnd(const char* data, int length, int from) {
     for (int end = from > 5 ? from : 5; end <= length; ++end)
@@ -65,9 +94,10 @@ int parseRequest(char* request, int length, char** path, char** query) {
 }
 
 int getRequestedFile(StreamSocket* connection, char** path, char** query, char* buffer, int size,
-                     RequestCarry* carry) {
+                     RequestCarry* carry, char** modified_since) {
     *path = s_empty;
     *query = s_empty;
+    if (modified_since) *modified_since = s_empty;
     int n = 0;
     if (carry && carry->m_length > 0) {
         memmove(buffer, buffer + carry->m_start, size_t(carry->m_length));
@@ -87,5 +117,11 @@ int getRequestedFile(StreamSocket* connection, char** path, char** query, char* 
         carry->m_start = end;
         carry->m_length = n - end;
     }
-    return parseRequest(buffer, end, path, query);
+    int result = parseRequest(buffer, end, path, query);
+    // The header lines start after the zero that ended the path or the query.
+    if (result == REQUEST_OK && modified_since) {
+        char* after = *query + strlen(*query) + 1;
+        *modified_since = findModifiedSince(buffer, end, after);
+    }
+    return result;
 }

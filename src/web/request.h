@@ -1,5 +1,6 @@
 // Reading one HTTP request from a visitor's connection: only GET, a path and a query made of a
-// small safe alphabet, nothing decoded. Headers after the request line are ignored.
+// small safe alphabet, nothing decoded. Of the header lines only If-Modified-Since is read, as
+// an opaque text. Lines may end with CRLF or LF alone.
 #pragma once
 
 #include "net/net.h"
@@ -31,7 +32,13 @@ int findRequestEnd(const char* data, int length, int from = 0);
 // terminated (query empty without '?'); otherwise both point at an empty text.
 int parseRequest(char* request, int length, char** path, char** query);
 
+// The value of the first If-Modified-Since line (the name in any case) among the header lines
+// of request[0, length) after from, white space around it left out, zero-terminated in place; an
+// empty text when there is none. Only lines that end within the request count.
+char* findModifiedSince(char* request, int length, char* from);
+
 // Reads one request into buffer (carried bytes first, when carry is given: a caller that passes
-// a carry passes the same buffer every time) and parses it. Results as above.
+// a carry passes the same buffer every time) and parses it. Results as above. modified_since,
+// when given, receives the If-Modified-Since value (empty when absent or the request refused).
 int getRequestedFile(StreamSocket* connection, char** path, char** query, char* buffer, int size,
-                     RequestCarry* carry = nullptr);
+                     RequestCarry* carry = nullptr, char** modified_since = nullptr);

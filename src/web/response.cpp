@@ -7,9 +7,11 @@
 
 #include "host/config.h"
 #include "host/host.h"
+#include "net/files.h"
 #include "net/net.h"
 #include "web/missing_page.h"
 #include "web/request.h"
+#include "web/start_page.h"
 
 namespace {
 
@@ -38,13 +40,11 @@ constexpr MimeRow MIME_TABLE[] = {
     {".ico", "image/x-icon"},
 };
 
-constexpr const char* HEADER_FORMAT =
-    "HTTP/1.1 %s\nDate: %s\nCache-Control: %s\n"
-    "Server: Kovi TV\nContent-Length: %d\nConnection: Keep-Alive\nContent-Type: %s\n\n";
-// The stream's: HTTP/1.1 keeps the connection without saying so, and the server's name serves
-// nobody. The same fields in the same order otherwise.
+// The stream's header: HTTP/1.1 keeps the connection without saying so, and the server's name
+// serves nobody. The same fields in the same order as the others' otherwise.
 constexpr const char* STREAM_HEADER_FORMAT =
-    "HTTP/1.1 %s\nDate: %s\nCache-Control: %s\nContent-Length: %d\nContent-Type: %s\n\n";
+    "HTTP/1.1 %s\r\nDate: %s\r\nCache-Control: %s\r\nContent-Length: %d\r\n"
+    "Content-Type: %s\r\n\r\n";
 
 constexpr const char* WEEKDAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -80,6 +80,10 @@ bool isDeviceName(const char* part, size_t length) {
            upper[3] <= '9';
 }
 
+bool startsWith(const char* text, const char* prefix) {
+    return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
 // Opens a regular file for reading and gives its size. A folder opens on Linux and then fails
 // to read; a size beyond the header's decimal int cannot be announced.
 FILE* openServedFile(const char* name, int* size) {
@@ -106,7 +110,8 @@ struct Response {
     int m_header = 0;  // header bytes at the start of m_data; -1 when it did not fit
 
     Response(const char* status, int length, const char* type,
-             const char* cache_control = CACHE_NEVER, bool stream = false) {
+             const char* cache_control = CACHE_NEVER, bool stream = false,
+             const char* last_modified = nullptr) {
         char date[DATE_MAX + 1];
         if (!formatHttpDate(wallClockSeconds(), date, sizeof(date))) date[0] = '\0';
         if (stream) {
@@ -115,7 +120,7 @@ struct Response {
             m_header = (n > 0 && n < HEADER_MAX + 1) ? n : -1;
         } else {
             m_header = formatResponseHeader(m_data, HEADER_MAX + 1, status, date, length, type,
-                                            cache_control);
+                                            cache_control, last_modified);
         }
     }
     char* room() { return m_data + (m_header > 0 ? m_header : 0); }
@@ -129,8 +134,9 @@ struct Response {
 // not spill into the next response, and one that shrinks cannot keep the promise at all (the
 // response then fails: the client would wait for the rest). The header rides with the first
 // block read; the rest goes straight from the file where the system can, else block by block.
-bool sendRaw(StreamSocket* connection, FILE* file, int length, const char* type) {
-    Response response("200 OK", length, type);
+bool sendRaw(StreamSocket* connection, FILE* file, int length, const char* type,
+             const char* cache_control, const char* last_modified) {
+    Response response("200 OK", length, type, cache_control, false, last_modified);
     int first = length < RAW_READ_SIZE ? length : RAW_READ_SIZE;
     if (first > 0 && fread(response.room(), 1, size_t(first), file) != size_t(first)) return false;
     if (!response.send(connection, first)) return false;
@@ -183,11 +189,26 @@ bool formatHttpDate(int64_t seconds, char* out, int size) {
     return n > 0 && n < size;
 }
 
+bool isCacheablePath(const char* path) {
+    if (startsWith(path, "/viewer/") || startsWith(path, "/overviews/")) return true;
+    const char* type = mimeType(path);
+    return startsWith(type, "image/") || startsWith(type, "application/java-archive");
+}
+
 int formatResponseHeader(char* out, int size, const char* status, const char* date,
                          int content_length, const char* content_type,
-                         const char* cache_control) {
-    int n = snprintf(out, size_t(size), HEADER_FORMAT, status, date, cache_control,
-                     content_length, content_type);
+                         const char* cache_control, const char* last_modified) {
+    char modified[DATE_MAX + 32] = "";
+    if (last_modified) snprintf(modified, sizeof(modified), "Last-Modified: %s\r\n", last_modified);
+    char content[32] = "";
+    if (content_type)
+        snprintf(content, sizeof(content), "Content-Length: %d\r\n", content_length);
+    int n = snprintf(out, size_t(size),
+                     "HTTP/1.1 %s\r\nDate: %s\r\nCache-Control: %s\r\n%sServer: Kovi TV\r\n"
+                     "%sConnection: Keep-Alive\r\n%s%s%s\r\n",
+                     status, date, cache_control, modified, content,
+                     content_type ? "Content-Type: " : "", content_type ? content_type : "",
+                     content_type ? "\r\n" : "");
     return (n > 0 && n < size) ? n : -1;
 }
 
@@ -254,7 +275,8 @@ bool sendPieces(StreamSocket* connection, const char* status, const char* type,
     return placed == 0 && header_sent ? true : flush();
 }
 
-bool sendFile(StreamSocket* connection, const char* path, char* query) {
+bool sendFile(StreamSocket* connection, const char* path, char* query,
+              const char* modified_since, StartPage* pages) {
     const char* type = mimeType(path);
     const char* dir = g_cfg.getString("dir");
     char name[FILE_NAME_MAX + 1];
@@ -262,14 +284,28 @@ bool sendFile(StreamSocket* connection, const char* path, char* query) {
     int size = 0;
     FILE* opened = nullptr;
     // A cut name would name another file.
-    if (isServablePath(path) && name_length > 0 && name_length <= FILE_NAME_MAX)
-        opened = openServedFile(name, &size);
+    bool servable = isServablePath(path) && name_length > 0 && name_length <= FILE_NAME_MAX;
+    if (servable && query && pages) {
+        int sent = pages->send(connection, name, query, type);
+        if (sent >= 0) return sent == 1;
+    }
+    if (servable) opened = openServedFile(name, &size);
     BinFile file(opened);
     if (!file.opened()) {
         if (query) noteMissingStartPage(name);  // only the start page is filled: "/" is broken
         return Response("404 Not Found", 0, "text/html").send(connection, 0);
     }
-    if (!query) return sendRaw(connection, file.m_file, size, type);
+    if (!query) {
+        char modified[DATE_MAX + 1];
+        int64_t changed = isCacheablePath(path) ? openFileModified(file.m_file) : -1;
+        if (changed < 0 || !formatHttpDate(changed, modified, sizeof(modified)))
+            return sendRaw(connection, file.m_file, size, type, CACHE_NEVER, nullptr);
+        // The exact text sent before, as nginx compares by default: no date from a peer parsed.
+        if (modified_since && strcmp(modified_since, modified) == 0)
+            return Response("304 Not Modified", 0, nullptr, CACHE_STATIC, false, modified)
+                .send(connection, 0);
+        return sendRaw(connection, file.m_file, size, type, CACHE_STATIC, modified);
+    }
 
     int filled_size = 0;
     char* filled = file.loadWithValues(&filled_size, query, &g_cfg);

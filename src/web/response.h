@@ -1,11 +1,16 @@
-// Answering one request with one file of the plugin folder: the fixed header, the MIME table,
-// raw files sent straight from the file after a first 2048-byte read (in 2048-byte reads where
-// the system cannot), the start page filled from the configuration store.
+// Answering one request with one file of the plugin folder: the fixed header (lines ended by
+// CRLF), the MIME table, raw files sent straight from the file after a first 2048-byte read (in
+// 2048-byte reads where the system cannot), the start page filled from the configuration store.
+// Static files (isCacheablePath) may be kept by browsers and caches for five minutes
+// (CACHE_STATIC) and are then revalidated by their Last-Modified; everything else is never
+// stored.
 #pragma once
 
 #include <cstdint>
 
 #include "net/net.h"
+
+class StartPage;
 
 constexpr int FILE_NAME_MAX = 2047;   // a longer file name is answered as missing
 constexpr int HEADER_MAX = 2047;
@@ -21,12 +26,23 @@ const char* mimeType(const char* path);
 // Formatted by hand: gmtime's shared buffer is not safe on many visitor threads.
 bool formatHttpDate(int64_t seconds, char* out, int size);
 
-constexpr const char* CACHE_NEVER = "no-store, no-cache, must-revalidate";  // files, errors
+constexpr const char* CACHE_NEVER = "no-store, no-cache, must-revalidate";  // pages, errors
+// Five minutes: a page load within them asks for no static file at all, and a plugin update
+// reaches every viewer within them (after that each file costs a 304 of about 200 bytes).
+constexpr const char* CACHE_STATIC = "public, max-age=300";
+
+// True for the files browsers and caches may keep: everything under /viewer/ and /overviews/,
+// and the applet's archive and images (by the MIME table) anywhere. Not the pages, demos, the
+// style sheet or the stream.
+bool isCacheablePath(const char* path);
 
 // The response header; its length, or -1 when it does not fit in size - 1 characters.
+// last_modified: a Last-Modified line when not null. content_type null: neither Content-Length
+// nor Content-Type (a 304 has no content).
 int formatResponseHeader(char* out, int size, const char* status, const char* date,
                          int content_length, const char* content_type,
-                         const char* cache_control = CACHE_NEVER);
+                         const char* cache_control = CACHE_NEVER,
+                         const char* last_modified = nullptr);
 
 // True when the path may name a served file: it starts with '/' (the folder and the path are
 // joined without a separator) and no part of it is a Windows device name (CON, NUL, COM1...),
@@ -49,5 +65,9 @@ bool sendPieces(StreamSocket* connection, const char* status, const char* type,
 
 // Answers one request: the file <game>/<dir><path>, as stored when query is null, else filled
 // with the query and the configuration store. A missing, unreadable or folder name gets the 404
-// header. True when a complete response went out and the connection can serve the next request.
-bool sendFile(StreamSocket* connection, const char* path, char* query);
+// header. A cacheable file (and not filled) gets its Last-Modified, and 304 Not Modified without
+// content when modified_since (the request's If-Modified-Since, or null) is that same text.
+// True when a complete response went out and the connection can serve the next request.
+// pages: the visitor's start page (web/start_page.h) for a filled file, or null.
+bool sendFile(StreamSocket* connection, const char* path, char* query,
+              const char* modified_since = nullptr, StartPage* pages = nullptr);

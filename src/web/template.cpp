@@ -1,9 +1,10 @@
-// Filling the start page: BinFile::loadWithValues.
+// Filling the start page: BinFile::loadWithValues, and fillTemplate for a page kept in memory.
 #include <climits>
 #include <cstring>
 #include <new>
 
 #include "host/config.h"
+#include "web/template.h"
 
 namespace {
 
@@ -64,18 +65,21 @@ struct Output {
     }
 };
 
-// The page read a block at a time: getc takes the stream's lock for every character, which was a
-// fifth of a visitor's time on the start page.
+// The page read a block at a time (getc takes the stream's lock for every character, which was a
+// fifth of a visitor's time on the start page), or a page in memory as one block.
 struct Input {
-    explicit Input(FILE* file) : m_file(file) {}
-    FILE* m_file;
-    char m_block[512];
+    explicit Input(FILE* file) : m_file(file), m_block(m_buffer) {}
+    Input(const char* text, int length) : m_block(text), m_length(length) {}
+    FILE* m_file = nullptr;
+    const char* m_block;
     int m_at = 0;
     int m_length = 0;
+    char m_buffer[512];
 
     int get() {
         if (m_at == m_length) {
-            m_length = int(fread(m_block, 1, sizeof(m_block), m_file));
+            if (!m_file) return EOF;
+            m_length = int(fread(m_buffer, 1, sizeof(m_buffer), m_file));
             m_at = 0;
             if (m_length <= 0) {
                 m_length = 0;
@@ -94,32 +98,10 @@ struct Input {
     }
 };
 
-}  // namespace
-
-char* BinFile::loadWithValues(int* size, char* query, ConfigManager* store) {
-    *size = 0;
-    if (!m_file || !store || fseek(m_file, 0, SEEK_END) != 0) return nullptr;
-    long file_size = ftell(m_file);
-    rewind(m_file);
-    if (file_size < 0) return nullptr;
-
-    int name_max;
-    long long text_size;
-    measureStore(store, &name_max, &text_size);
-    if (name_max < MIN_NAME_LENGTH) name_max = MIN_NAME_LENGTH;
-    long long capacity = static_cast<long long>(file_size) + 4 * text_size;
-    if (capacity > INT_MAX - 1) return nullptr;  // the length goes out as a decimal int
-
-    Output out{new (std::nothrow) char[size_t(capacity) + 1], int(capacity)};
-    char* name = new (std::nothrow) char[size_t(name_max) + 2];
-    if (!out.m_data || !name) {
-        delete[] out.m_data;
-        delete[] name;
-        return nullptr;
-    }
-
+// Fills from in into out; the name buffer holds name_max + 1 characters.
+void fill(Input& in, const char* query, const ConfigManager* store, char* name, int name_max,
+          Output& out) {
     const char* demo = query ? query : "";
-    Input in(m_file);
     int pending = EOF;  // the character that ended a name, still to be handled as text
     bool at_end = false;
     while (!at_end && !out.full()) {
@@ -150,6 +132,58 @@ char* BinFile::loadWithValues(int* size, char* query, ConfigManager* store) {
         }
     }
     out.m_data[out.m_size] = '\0';
+}
+
+}  // namespace
+
+long long templateCapacity(int length, const ConfigManager* store) {
+    int name_max;
+    long long text_size;
+    measureStore(store, &name_max, &text_size);
+    return static_cast<long long>(length) + 4 * text_size;
+}
+
+int fillTemplate(const char* text, int length, const char* query, const ConfigManager* store,
+                 char* out, int capacity) {
+    int name_max;
+    long long text_size;
+    measureStore(store, &name_max, &text_size);
+    if (name_max < MIN_NAME_LENGTH) name_max = MIN_NAME_LENGTH;
+    char local[CONFIG_KEY_MAX + 2];  // keys are cut to fit; a store filled otherwise may not be
+    char* name = name_max + 2 <= int(sizeof(local)) ? local
+                                                   : new (std::nothrow) char[size_t(name_max) + 2];
+    if (!name) return -1;
+    Input in(text, length);
+    Output output{out, capacity};
+    fill(in, query, store, name, name_max, output);
+    if (name != local) delete[] name;
+    return output.m_size;
+}
+
+char* BinFile::loadWithValues(int* size, char* query, ConfigManager* store) {
+    *size = 0;
+    if (!m_file || !store || fseek(m_file, 0, SEEK_END) != 0) return nullptr;
+    long file_size = ftell(m_file);
+    rewind(m_file);
+    if (file_size < 0) return nullptr;
+
+    int name_max;
+    long long text_size;
+    measureStore(store, &name_max, &text_size);
+    if (name_max < MIN_NAME_LENGTH) name_max = MIN_NAME_LENGTH;
+    long long capacity = static_cast<long long>(file_size) + 4 * text_size;
+    if (capacity > INT_MAX - 1) return nullptr;  // the length goes out as a decimal int
+
+    Output out{new (std::nothrow) char[size_t(capacity) + 1], int(capacity)};
+    char* name = new (std::nothrow) char[size_t(name_max) + 2];
+    if (!out.m_data || !name) {
+        delete[] out.m_data;
+        delete[] name;
+        return nullptr;
+    }
+
+    Input in(m_file);
+    fill(in, query, store, name, name_max, out);
     *size = out.m_size;
     delete[] name;
     return out.m_data;

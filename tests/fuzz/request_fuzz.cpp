@@ -1,6 +1,7 @@
 // libFuzzer target: request reading. The input is written into a socket pair and read back as
 // requests, one after another with the carried bytes, until the reader gives up; every request
-// that is accepted must yield a path and a query inside the buffer, of allowed characters only.
+// that is accepted must yield a path and a query inside the buffer, of allowed characters only,
+// and an If-Modified-Since value inside the buffer too (any bytes but a line feed), or none.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -45,13 +46,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int requests = 0; requests < 64; ++requests) {
         char* path = nullptr;
         char* query = nullptr;
-        int code = getRequestedFile(&server, &path, &query, buffer, buffer_size, &carry);
+        char* since = nullptr;
+        int code = getRequestedFile(&server, &path, &query, buffer, buffer_size, &carry, &since);
         if (code < REQUEST_READ_FAILED || code > REQUEST_OK) abort();
         if (carry.m_length < 0 || carry.m_start < 0 || carry.m_start + carry.m_length > buffer_size)
             abort();
         if (code != REQUEST_OK) {
-            if (*path != '\0' || *query != '\0') abort();
+            if (*path != '\0' || *query != '\0' || *since != '\0') abort();
             break;
+        }
+        if (*since) {
+            if (since < buffer || since >= buffer + buffer_size) abort();
+            size_t length = strnlen(since, size_t(buffer + buffer_size - since));
+            if (since + length >= buffer + buffer_size) abort();
+            if (memchr(since, '\n', length)) abort();  // a line's value, never two
         }
         checkText(path, buffer, buffer_size);
         if (*query) checkText(query, buffer, buffer_size);

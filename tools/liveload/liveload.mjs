@@ -66,13 +66,13 @@ const seconds = () => performance.now() / 1000;
 const published = new Map();  // fragment -> real second it first showed in the origin's sync
 let newestPublished = 0;
 
-// fetch() itself (undici) refuses header lines ended by a bare LF, which the plugin sends and
-// browsers and nginx accept: node's own client with its lenient parser reads them. A viewer has
-// its own connections, as a browser has, and sends what a browser's fetch adds for no-store.
+// Node's own client with its strict parser (the plugin's header lines end with CRLF, and a bare
+// LF would fail the request). A viewer has its own connections, as a browser has, and sends what
+// a browser's fetch adds for no-store.
 function httpGet(agent, url, init) {
     const headers = init?.cache === 'no-store' ? { 'cache-control': 'no-cache', pragma: 'no-cache' } : {};
     return new Promise((resolve, reject) => {
-        const request = http.get(url, { agent, headers, insecureHTTPParser: true }, (response) => {
+        const request = http.get(url, { agent, headers }, (response) => {
             const chunks = [];
             response.on('data', (c) => chunks.push(c));
             response.on('error', (e) => reject(new TypeError(`fetch failed: ${e.message}`)));
