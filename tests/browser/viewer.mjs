@@ -118,7 +118,11 @@ async function matchTrace(page, what, seconds, map, also = () => true) {
 
 const browser = await puppeteer.launch({
     executablePath: args.chromium, headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run'],
+    // Several pages are open at once and each must go on drawing: a page left behind another
+    // would otherwise stop its frames (and its panels) at the moment the other opened.
+    args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run',
+        '--disable-renderer-backgrounding', '--disable-background-timer-throttling',
+        '--disable-backgrounding-occluded-windows'],
 });
 const pageErrors = [];
 const missing = [];  // 404s the pages caused, but for the bad link asked for on purpose
@@ -242,6 +246,7 @@ async function pausedThroughMapChange({ page: held, at, map }) {
         ok(`paused through the map change: still ${board.map} at ${v.time.toFixed(1)} s, ${(pending / 2).toFixed(0)} s of the next map waiting; "${v.delay}"`);
     } else fail(`paused through the map change: ${JSON.stringify({ map: board.map, was: map, time: v.time, at, playing: v.playing, pending })}`);
     await held.screenshot({ path: `${args.artefacts}/viewer-held-through-map-change.png` });
+    await held.bringToFront();
     await held.keyboard.press('g');
     const live = await until('back to live from the map that ended', 10, async () => {
         const v = await shown(held);
@@ -420,6 +425,7 @@ try {
 
     // --- the map change
     const held = await pauseBeforeMapChange(viewer);
+    await page.bringToFront();
     const second = await matchTrace(page, `live: the map change to ${SECOND_MAP}`, 240, SECOND_MAP,
         (b) => b.t.length + b.ct.length >= 8);
     ok(`followed the map change after ${since()} s: ${second.board.map}, T ${second.board.t.length} and CT ${second.board.ct.length} players as the trace has them`);
