@@ -6,22 +6,31 @@
 # and a phone's size; the layout at 390x844, 844x390, 1280x720 and 1920x1080, live and paused;
 # smooth motion, shots and the automatic camera on a 32-player demo recorded first. Fails on a
 # page error, a 404 the page caused, a control that does not move time as it should, a control
-# on the map or a map cut off, fewer than 50 frames a second moving the players or a frame's p95
-# of 4 ms or more. Prints the time from page load to the first drawn frame, the frames drawn a
-# second and frame times at 1x and 0.25x, and the live download per game second beside a UDP
-# spectator's (when the build has spectate); screenshots go to build/artefacts/.
+# on the map or a map cut off. Prints the time from page load to the first drawn frame, the
+# frames drawn a second and frame times at 1x and 0.25x, and the live download per game second
+# beside a UDP spectator's (when the build has spectate); screenshots go to build/artefacts/.
+# The speed goals (first live frame under 300 ms, 50 frames a second moving the players, a
+# frame's p95 under 4 ms) fail the check only with --timing, for a quiet machine; otherwise a
+# miss is printed as "timing goal missed (not judged in this run ...)".
 #
-#   scripts/viewer-check.sh [build folder holding simhost and the plugin, default build/asan]
+#   scripts/viewer-check.sh [--timing] [build folder holding simhost and the plugin, default build/asan]
 # Installs chromium, node and npm when missing (Debian packages, as root) and puppeteer-core into
 # tests/browser/node_modules. Exit status 0 only when every check passed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
-build=${1:-build/asan}
+build=build/asan
 artefacts=build/artefacts
 speed=2  # as run.sh: the 30-second delay passes in 15 s
-
-if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0; fi
+timing=()
+for arg in "$@"; do
+    case $arg in
+        --help|-h) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --timing) timing=(--timing) ;;
+        -*) echo "viewer-check: unknown option $arg (see --help)"; exit 2 ;;
+        *) build=$arg ;;
+    esac
+done
 [ -x "$build/simhost" ] || { echo "viewer-check: no simhost in $build (build it first)"; exit 1; }
 need=()
 command -v chromium >/dev/null || need+=(chromium)
@@ -58,7 +67,7 @@ done
 spectate=()
 [ -x "$build/spectate" ] && spectate=(--spectate "$build/spectate" --udp "$udp_port")
 node tests/browser/viewer.mjs --base "http://127.0.0.1:$tcp_port" --trace "$game/trace.jsonl" \
-    --started "$started" --speed "$speed" --delay "${delay:-30}" --artefacts "$artefacts" --demo32 "$demo32" "${spectate[@]}"
+    --started "$started" --speed "$speed" --delay "${delay:-30}" --artefacts "$artefacts" --demo32 "$demo32" "${spectate[@]}" "${timing[@]}"
 failed=$?
 echo "viewer-check: screenshots in $artefacts/viewer-*.png ($(( ($(date +%s%3N) - started) / 1000 )) s in all)"
 if [ $failed -ne 0 ]; then

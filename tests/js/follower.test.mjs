@@ -246,3 +246,23 @@ test('the history behind a join runs on from the last fragment the server lacks'
     missing.add('6/body');
     assert.deepEqual(seconds(await loadHistory(runs, 3, 12, 6, 3)).slice(0, 2), [30007, 70]);
 });
+
+test('a sync the page asked for early is the first poll\'s answer, once; a failed one is asked for again', async () => {
+    const asked = [];
+    const answer = (fragment) => ({ ok: true, status: 200, json: async () => ({ fragment }) });
+    const follower = (early) => new Follower({ base: '/live/', early, onElement: () => {},
+        fetch: async (url, init) => { asked.push([url, init.cache]); return answer(9); } });
+    const f = follower(Promise.resolve(answer(5)));
+    assert.deepEqual(await f.get('sync', false), { fragment: 5 });
+    assert.deepEqual(asked, []);
+    assert.deepEqual(await f.get('sync', false), { fragment: 9 });
+    assert.deepEqual(asked, [['/live/sync', 'no-store']], 'the follower\'s own sync is never from a cache either');
+    // The early request failed (the page's inline fetch gives null then): the follower asks itself.
+    assert.deepEqual(await follower(Promise.resolve(null)).get('sync', false), { fragment: 9 });
+    assert.equal(asked.length, 2);
+    // A fragment never takes the sync's answer.
+    const g = follower(Promise.resolve(answer(5)));
+    await g.get('1/body', true).catch(() => {});
+    assert.deepEqual(asked[2], ['/live/1/body', 'default']);
+    assert.deepEqual(await g.get('sync', false), { fragment: 5 });
+});

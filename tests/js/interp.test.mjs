@@ -2,7 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { isJump, JUMP_UNITS, lerpYaw, Motion } from '../../dist/addons/kovitv/viewer/interp.js';
-import { GameState } from '../../dist/addons/kovitv/viewer/state.js';
+import { GameState, GRENADE_EXPLODED, GRENADE_FLASH } from '../../dist/addons/kovitv/viewer/state.js';
 import { chunk } from './match.mjs';
 import { packet } from './vectors.mjs';
 
@@ -71,4 +71,26 @@ test('players not in both snapshots are held; the dead stay where they fell', ()
     const m = new Motion();
     assert.equal(m.at(a, b, 0.5)[0].x, 0);
     assert.equal(m.at(a, b, 0.5)[3].x, a.players[3].x, 'joined only in the later snapshot');
+});
+
+test('a grenade in flight is eased; its blast, another kind or a reused id are held', () => {
+    const G = chunk.grenade;
+    const [a, b] = snapshots([G(1, 0, 0), G(2, 500, 500), G(3, -100, 0), G(4, 50, 50, GRENADE_EXPLODED)],
+        [G(1, 200, -100), G(2, 600, 500, GRENADE_EXPLODED), G(3, -100, 300, 1, GRENADE_FLASH), G(4, 900, 900), G(5, 10, 10)]);
+    const m = new Motion();
+    const at = (id) => ({ ...m.grenadeAt(a.grenades.get(id)) });
+    m.at(a, b, 0.25);
+    assert.deepEqual(at(1), { x: 50, y: -25 }, 'in flight in both');
+    assert.deepEqual(at(2), { x: 500, y: 500 }, 'no slide into its blast');
+    assert.deepEqual(at(3), { x: -100, y: 0 }, 'another kind under the id: another grenade');
+    assert.deepEqual(at(4), { x: 50, y: 50 }, 'the next throw under a blown-up one\'s id');
+    assert.equal(m.grenadeAt(b.grenades.get(5)).x, 10, 'a grenade the state has not yet is where it is');
+    // At rest, and with nothing ahead, the grenade is exactly where the state has it.
+    m.at(a, b, 0);
+    assert.deepEqual(at(1), { x: 0, y: 0 });
+    m.at(a, null, 0.6);
+    assert.deepEqual(at(1), { x: 0, y: 0 });
+    m.at(a, b, 1);
+    assert.deepEqual(at(1), { x: 200, y: -100 });
+    assert.equal(m.grenadeAt(a.grenades.get(1)), m.grenadeAt(a.grenades.get(2)), 'one object, refilled: nothing allocated');
 });

@@ -23,6 +23,7 @@ export const chunk = {
     radio: (code) => [34, code, 0, 0],
     score: (t, ct) => [36, t, ct],
     bomb: (state, x = 0, y = 0) => [40, ...s16(x), ...s16(y), state],
+    grenade: (id, x, y, event = 1, kind = 2) => [39, id, ...s16(x), ...s16(y), event, kind],
     clock: (seconds) => [41, ...s16(seconds)],
     map: (name) => [32, ...text(name), 0, 100, 1, 0, 0, 0, 0],
     heartbeat: () => [38, 2, 0, 0],

@@ -34,8 +34,9 @@
 //   nextStep(next, sync, queued) -> { action: 'none'|'wait'|'start'|'body'|'jump', fragment }
 //   playStep(queued, perFragment) -> milliseconds until the next element is played
 //   new Follower({ base, fetch, onSync, onElement(element, stepMs), onStart(fragment), onStatus,
-//                  now, setTimer, clearTimer }).start() / .stop()
+//                  now, setTimer, clearTimer, early }).start() / .stop()
 //       onStart: the follower began (again) at that fragment, with its start element
+//       early: a promise of the sync's Response (or null) asked for before, taken by the first poll
 //   loadHistory(get, first, until, parallel, run) -> elements of fragments first..until-1 (a
 //       start, then bodies; whole runs of `run` fragments by /bodies)
 //
@@ -117,7 +118,9 @@ export class Follower {
         this.pumping = false;  // fetching fragments (a held request may take a fragment's time)
         this.missed = false;  // a held request came back empty: the next sync decides
         this.pollTimer = null;
+        this.playTimer = null;
         this.freshPolls = [];  // the poll delays after a map start
+        this.early = options.early ?? null;
     }
 
     start() {
@@ -151,7 +154,9 @@ export class Follower {
     async get(path, binary) {
         // Fragments never change: the browser's cache may keep them (and a cache in front of the
         // server sees no no-cache request for them); the sync is always asked for anew.
-        const response = await this.fetch(this.base + path, { cache: binary ? 'default' : 'no-store' });
+        const early = path === 'sync' ? this.early : null;
+        if (early) this.early = null;
+        const response = (early && await early) || await this.fetch(this.base + path, { cache: binary ? 'default' : 'no-store' });
         if (!response.ok) {
             const error = new Error(`${path}: HTTP ${response.status}`);
             error.status = response.status;
@@ -256,6 +261,7 @@ export class Follower {
                     this.queue = [...start, ...body];
                     this.dueAt = 0;
                     this.onStart(step.fragment);
+                    this.playNow();  // a joining viewer's first frame waits on this element
                     if (step.action === 'jump') {
                         this.status('This browser fell behind the broadcast: skipped ahead to the newest moment', true);
                     }
@@ -292,7 +298,15 @@ export class Follower {
             this.onElement(this.queue.shift(), step);
             this.dueAt = (this.dueAt < now - step ? now : this.dueAt) + step;
         }
-        this.later(() => this.play(), 50);
+        this.playTimer = this.later(() => this.play(), 50);
+    }
+
+    playNow() {
+        if (this.playTimer !== null) {
+            this.clearTimer(this.playTimer);
+            this.timers = this.timers.filter((x) => x !== this.playTimer);
+        }
+        this.play();
     }
 }
 

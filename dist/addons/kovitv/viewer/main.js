@@ -39,7 +39,7 @@ let marks = { records: [], player: null };
 const focus = { selected: -1, hover: -1, follow: -1 };
 let followName = null;  // kept by name: slots change hands between maps
 const motion = new Motion();
-const drawing = { players: motion.players, phase: 0 };
+const drawing = { players: motion.players, phase: 0, grenadeAt: (g) => motion.grenadeAt(g) };
 const camera = new Camera(view, { button: $('director'), unfollow: () => unfollow() });
 let timelineDrawn = '', timelineWidth = 0;
 new ResizeObserver(([entry]) => { timelineWidth = entry.contentRect.width; }).observe($('timeline'));

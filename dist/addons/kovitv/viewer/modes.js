@@ -76,7 +76,11 @@ export class Modes {
         $('speed').value = '1';
         const live = { kind: 'live', player, sync: null, at, history: null };
         this.shown = live;
+        // The sync index.html asked for while the modules loaded: the page's first follower only.
+        const early = globalThis.kovitvSync ?? null;
+        globalThis.kovitvSync = null;
         live.follower = new Follower({
+            early,
             onSync: (sync) => {
                 live.sync = sync;
                 learnPicture(sync.map, sync.overview);

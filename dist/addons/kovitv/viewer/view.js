@@ -7,8 +7,8 @@
 //   new MapView(canvas)
 //     .draw(state, time, overviewImage | null, { selected, hover, follow }, motion)   slots or -1;
 //          motion: { players: [{ x, y, yaw }] by slot, where to draw them (interp.js), phase: 0..1
-//          into the snapshot's half second, which fades its shots and hits }; without it the
-//          state's own positions
+//          into the snapshot's half second, which fades its shots and hits, grenadeAt(g) ->
+//          { x, y } where a grenade is drawn }; without it the state's own positions
 //     .lookAt(u, v, zoom)   places the view (the director's camera), clamped as any other
 //     .zoomAt(x, y, factor), .panBy(dx, dy), .reset()    x, y, dx, dy in CSS pixels of the canvas
 //     .pick(x, y) -> the slot of the player drawn nearest that point (within reach), or -1
@@ -256,7 +256,7 @@ export class MapView {
             return { x: cw / 2 + (o.u - cu) * f.scale, y: ch / 2 + (o.v - cv) * f.scale };
         };
         const unitsToPx = ((map.zoom > 0 ? map.zoom / 100 : 1) * OVERVIEW_WIDTH / UNITS_AT_ZOOM_1) * f.scale;
-        for (const g of state.grenades.values()) this.drawGrenade(g, time, at, unitsToPx);
+        for (const g of state.grenades.values()) this.drawGrenade(g, motion?.grenadeAt?.(g) ?? g, time, at, unitsToPx);
         const labels = [];
         this.drawBomb(state, time, at, labels);
         this.drawn = [];
@@ -501,11 +501,12 @@ export class MapView {
         }
     }
 
-    drawGrenade(g, time, at, unitsToPx) {
+    // `where`: the grenade's eased place between snapshots (g's own at rest).
+    drawGrenade(g, where, time, at, unitsToPx) {
         const ctx = this.ctx;
         const k = this.unit;
         const colour = GRENADE_COLOUR[g.kind] ?? '#ffffff';
-        const { x, y } = at(g.x, g.y);
+        const { x, y } = at(where.x, where.y);
         if (g.trail.length > 0) {  // the path so far, fading towards its start
             ctx.strokeStyle = colour;
             ctx.lineWidth = 1.5 * k;
@@ -513,6 +514,7 @@ export class MapView {
             ctx.globalAlpha = g.event === GRENADE_EXPLODED ? 0.3 : 0.7;
             ctx.beginPath();
             g.trail.forEach(([tx, ty], i) => { const p = at(tx, ty); if (i === 0) ctx.moveTo(p.x, p.y); else ctx.lineTo(p.x, p.y); });
+            if (where !== g) { const p = at(g.x, g.y); ctx.lineTo(p.x, p.y); }  // through the snapshot's point
             ctx.lineTo(x, y);
             ctx.stroke();
             ctx.setLineDash([]);
