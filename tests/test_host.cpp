@@ -53,6 +53,7 @@ InProcessHost::~InProcessHost() {
     // The plugin's pointer into this host's globals must not outlive them: a later test's
     // thread reading maxClients would read freed memory.
     gpGlobals = nullptr;
+    g_max_clients = -1;
 }
 
 bool InProcessHost::load() {

@@ -21,6 +21,8 @@ SpectatorSender::SpectatorSender(DatagramSocket* socket, ConnectionManager* conn
 
 int SpectatorSender::maxClients() const {
     int n = m_max_clients;
+    if (n < 0) n = g_max_clients.load(std::memory_order_relaxed);
+    // Before any map start (tests that drive the thread alone) the globals are not being written.
     if (n < 0) n = gpGlobals != nullptr ? gpGlobals->maxClients : 0;
     return n < 0 ? 0 : (n > MAX_PLAYERS ? MAX_PLAYERS : n);
 }

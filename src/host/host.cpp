@@ -8,6 +8,7 @@ mutil_funcs_t* gpMetaUtilFuncs = nullptr;
 meta_globals_t* gpMetaGlobals = nullptr;
 gamedll_funcs_t* gpGamedllFuncs = nullptr;
 char g_gamedir[512];
+std::atomic<int> g_max_clients{-1};
 
 plugin_info_t Plugin_info = {
     "5:10",                     // interface version: older minor, accepted by every Metamod 5

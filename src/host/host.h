@@ -2,6 +2,8 @@
 // globals, and the shortcuts every hook uses. Only the server's main thread calls the host.
 #pragma once
 
+#include <atomic>
+
 #include "sdk/engine.h"
 #include "sdk/metamod.h"
 
@@ -12,6 +14,9 @@ extern meta_globals_t* gpMetaGlobals;    // Metamod's result fields (Meta_Attach
 extern gamedll_funcs_t* gpGamedllFuncs;  // the game DLL's tables, kept but unused
 extern plugin_info_t Plugin_info;        // our identity towards Metamod
 extern char g_gamedir[512];              // game folder name, read at attach
+// The engine's maxClients as the main thread saw it at the last map start (-1: none yet), for
+// threads of ours: the engine rewrites gpGlobals->maxClients at each map start, unguarded.
+extern std::atomic<int> g_max_clients;
 
 constexpr char KOVITV_VERSION[] = "Beta 13";
 

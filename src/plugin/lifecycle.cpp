@@ -128,6 +128,7 @@ void ServerActivate_Post(edict_t* pEdictList, int /*edictCount*/, int /*clientMa
     if (g_delay_thread.running()) endMap();
 
     resolveUserMessages();
+    g_max_clients.store(gpGlobals->maxClients, std::memory_order_relaxed);
     g_first_player = pEdictList;
     g_statemgr.restart(&gpGlobals->time);
     g_roundtime.m_clock = &gpGlobals->time;

@@ -9,12 +9,11 @@
 #include <cstdint>
 
 #include "net/net.h"
+#include "web/header.h"
 
 class StartPage;
 
 constexpr int FILE_NAME_MAX = 2047;   // a longer file name is answered as missing
-constexpr int HEADER_MAX = 2047;
-constexpr int DATE_MAX = 63;
 constexpr int RAW_READ_SIZE = 2048;   // raw files are never loaded whole
 constexpr int FILLED_PIECE_SIZE = 1024;
 
@@ -22,35 +21,15 @@ constexpr int FILLED_PIECE_SIZE = 1024;
 // the path; "text/html" when none does.
 const char* mimeType(const char* path);
 
-// "Thu, 01 Jan 1970 00:00:00 GMT" for seconds since 1970 (UTC); false when it does not fit.
-// Formatted by hand: gmtime's shared buffer is not safe on many visitor threads.
-bool formatHttpDate(int64_t seconds, char* out, int size);
-
-constexpr const char* CACHE_NEVER = "no-store, no-cache, must-revalidate";  // pages, errors
-// Five minutes: a page load within them asks for no static file at all, and a plugin update
-// reaches every viewer within them (after that each file costs a 304 of about 200 bytes).
-constexpr const char* CACHE_STATIC = "public, max-age=300";
-
 // True for the files browsers and caches may keep: everything under /viewer/ and /overviews/,
 // and the applet's archive and images (by the MIME table) anywhere. Not the pages, demos, the
 // style sheet or the stream.
 bool isCacheablePath(const char* path);
 
-// The response header; its length, or -1 when it does not fit in size - 1 characters.
-// last_modified: a Last-Modified line when not null. content_type null: neither Content-Length
-// nor Content-Type (a 304 has no content).
-int formatResponseHeader(char* out, int size, const char* status, const char* date,
-                         int content_length, const char* content_type,
-                         const char* cache_control = CACHE_NEVER,
-                         const char* last_modified = nullptr);
-
 // True when the path may name a served file: it starts with '/' (the folder and the path are
 // joined without a separator) and no part of it is a Windows device name (CON, NUL, COM1...),
 // which would open a device instead of a file.
 bool isServablePath(const char* path);
-
-// Sends data whole, continuing after short sends; false when a send fails or times out.
-bool sendAll(StreamSocket* connection, const char* data, int length);
 
 // Sends one whole response from memory: the header (this status, type and Cache-Control), then
 // data. True when all of it went out. stream: the stream's shorter header, without Server and

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "host/config.h"
-#include "web/response.h"
+#include "web/header.h"
 #include "web/template.h"
 
 StartPage::~StartPage() {
