@@ -43,17 +43,24 @@ int StartPage::send(StreamSocket* connection, const char* name, char* query, con
     bool kept = m_text && m_name && strcmp(m_name, name) == 0 && stamp == m_stamp;
     if (!kept && !load(name, stamp)) return -1;
 
-    long long capacity = templateCapacity(m_length, &g_cfg);
-    if (capacity > INT_MAX - HEADER_MAX - 2) return -1;  // the length goes out as a decimal int
-    if (capacity > m_capacity) {
-        delete[] m_page;
-        m_page = new (std::nothrow) char[size_t(HEADER_MAX + capacity + 1)];
-        m_capacity = m_page ? int(capacity) : 0;
-        if (!m_page) return -1;
+    // The room is measured before the fill; a value the main thread lengthens in between would
+    // cut the page, so a fill during which the texts' size changed is done again.
+    char* page = nullptr;
+    int length = -1;
+    for (int tries = 0; tries < 4; tries++) {
+        long long capacity = templateCapacity(m_length, &g_cfg);
+        if (capacity > INT_MAX - HEADER_MAX - 2) return -1;  // the length goes out as a decimal int
+        if (capacity > m_capacity) {
+            delete[] m_page;
+            m_page = new (std::nothrow) char[size_t(HEADER_MAX + capacity + 1)];
+            m_capacity = m_page ? int(capacity) : 0;
+            if (!m_page) return -1;
+        }
+        page = m_page + HEADER_MAX;
+        length = fillTemplate(m_text, m_length, query, &g_cfg, page, m_capacity);
+        if (length < 0) return -1;
+        if (templateCapacity(m_length, &g_cfg) == capacity) break;
     }
-    char* page = m_page + HEADER_MAX;
-    int length = fillTemplate(m_text, m_length, query, &g_cfg, page, m_capacity);
-    if (length < 0) return -1;
 
     char header[HEADER_MAX + 1];
     char date[DATE_MAX + 1];
