@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -377,6 +378,60 @@ TEST(StreamSocket, FailsEveryOperationOnceClosedOrGivenNoBuffer) {
 }
 
 // --- process ---------------------------------------------------------------------------------
+
+// A report hands the socket to whoever takes it: it comes once, with the socket's tag, and not
+// again until the socket is watched again; a forgotten socket is never reported, a peer's close
+// is, and a socket watched from another thread during a wait counts in that wait.
+TEST(Poller, ReportsEachWatchedSocketOnceUntilWatchedAgain) {
+    Poller poller;
+    ASSERT_TRUE(poller.init());
+    EXPECT_FALSE(poller.init());
+    Connection a, b;
+    ASSERT_TRUE(a.server && b.server);
+    int tag_a = 1, tag_b = 2;
+    void* tags[4];
+    ASSERT_TRUE(poller.watch(a.server->m_fd, &tag_a, false));
+    ASSERT_TRUE(poller.watch(b.server->m_fd, &tag_b, false));
+    EXPECT_EQ(poller.wait(tags, 4, 50), 0);
+
+    ASSERT_EQ(write(a.client, "x", 1), 1);
+    ASSERT_EQ(poller.wait(tags, 4, 2000), 1);
+    EXPECT_EQ(tags[0], &tag_a);
+    EXPECT_EQ(poller.wait(tags, 4, 50), 0);  // unread, yet not reported twice
+    ASSERT_TRUE(poller.watch(a.server->m_fd, &tag_a, true));
+    ASSERT_EQ(poller.wait(tags, 4, 2000), 1);  // still unread: reported again at once
+    EXPECT_EQ(tags[0], &tag_a);
+
+    poller.forget(b.server->m_fd);
+    ASSERT_EQ(write(b.client, "y", 1), 1);
+    EXPECT_EQ(poller.wait(tags, 4, 50), 0);
+
+    ASSERT_TRUE(poller.watch(b.server->m_fd, &tag_b, false));
+    ASSERT_EQ(poller.wait(tags, 4, 2000), 1);
+    EXPECT_EQ(tags[0], &tag_b);
+    close(b.client);
+    b.client = -1;
+    ASSERT_TRUE(poller.watch(b.server->m_fd, &tag_b, true));
+    ASSERT_EQ(poller.wait(tags, 4, 2000), 1);
+    EXPECT_EQ(tags[0], &tag_b);
+
+    Connection c;
+    ASSERT_TRUE(c.server);
+    int tag_c = 3;
+    std::thread other([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_EQ(write(c.client, "z", 1), 1);
+        poller.watch(c.server->m_fd, &tag_c, false);
+    });
+    int64_t before = monotonicMillis();
+    int n = poller.wait(tags, 4, 5000);
+    other.join();
+    ASSERT_EQ(n, 1);
+    EXPECT_EQ(tags[0], &tag_c);
+    EXPECT_LT(monotonicMillis() - before, 2500);
+    poller.destroy();
+    EXPECT_EQ(poller.wait(tags, 4, 0), -1);
+}
 
 TEST(IgnoreBrokenPipe, LeavesSigpipeIgnoredForTheProcess) {
     struct sigaction previous {};

@@ -30,6 +30,7 @@
 #include "web/request.h"
 #include "web/response.h"
 #include "web/visitor.h"
+#include "web/visitor_pool.h"
 
 namespace {
 
@@ -512,12 +513,11 @@ int visitorThreads() {
     return error ? -1 : count;
 }
 
-// A visitor's thread takes the next connection when its own ends: threads are made only while
-// more connections are served at once than ever before, never one per connection.
-TEST_F(WebServer, FinishedVisitorsThreadsServeTheNextConnections) {
+// Threads answer requests, not connections: kept-alive connections between their requests
+// hold none, a finished visitor takes the next request, and only answers that last (here
+// requests still arriving) let more threads start, so they cannot hold the others up.
+TEST_F(WebServer, VisitorsThreadsAnswerRequestsAndOnlyLastingAnswersAddThreads) {
     start();
-    // A visitor is idle before the peer sees its close: waiting for that, the next connection
-    // always finds it.
     auto finish = [](Client& c) {
         c.endWriting();
         return c.closedWithoutAnswer();
@@ -527,22 +527,37 @@ TEST_F(WebServer, FinishedVisitorsThreadsServeTheNextConnections) {
         ASSERT_EQ(c.get("/a.gif"), "GIF89a") << i;
         ASSERT_TRUE(finish(c)) << i;
     }
-    EXPECT_EQ(visitorThreads(), 1);
+    EXPECT_LE(visitorThreads(), VISITORS_ANSWERING);
 
-    std::vector<std::unique_ptr<Client>> together;
-    for (int i = 0; i < 5; ++i) {
-        together.push_back(std::make_unique<Client>(port));
-        ASSERT_EQ(together.back()->get("/a.gif"), "GIF89a");
+    std::vector<std::unique_ptr<Client>> kept;
+    for (int i = 0; i < 20; ++i) {
+        kept.push_back(std::make_unique<Client>(port));
+        ASSERT_EQ(kept.back()->get("/a.gif"), "GIF89a");
     }
-    EXPECT_EQ(visitorThreads(), 5);
-    for (auto& c : together) ASSERT_TRUE(finish(*c));
-    together.clear();
-    for (int i = 0; i < 30; ++i) {
-        Client c(port);
-        ASSERT_EQ(c.get("/?x"), filledIndex("x")) << i;
-        ASSERT_TRUE(finish(c)) << i;
+    for (int round = 0; round < 3; ++round)
+        for (auto& c : kept) ASSERT_EQ(c->get("/?x"), filledIndex("x")) << round;
+    EXPECT_LE(visitorThreads(), VISITORS_ANSWERING);
+
+    // Each of these holds a visitor in its read for up to 5 s.
+    std::vector<std::unique_ptr<Client>> unfinished;
+    for (int i = 0; i < 4; ++i) {
+        unfinished.push_back(std::make_unique<Client>(port));
+        ASSERT_TRUE(unfinished.back()->send("GET /a.gif HTTP/1.1\r\n"));
+        Thread::sleep(2 * VISITOR_BUSY_MS);
     }
-    EXPECT_EQ(visitorThreads(), 5);
+    int64_t asked = monotonicMillis();
+    for (auto& c : kept) ASSERT_EQ(c->get("/a.gif"), "GIF89a");
+    EXPECT_LT(monotonicMillis() - asked, 2000);  // not behind the unfinished ones' 5 s
+    EXPECT_GE(visitorThreads(), 5);
+    for (auto& c : unfinished) ASSERT_TRUE(c->send("\r\n"));
+    for (auto& c : unfinished) {
+        std::string header, body;
+        EXPECT_TRUE(c->read(&header, &body));
+        EXPECT_EQ(body, "GIF89a");
+    }
+
+    kept.clear();
+    unfinished.clear();
     g_tcp_thread.stop();
     EXPECT_EQ(visitorThreads(), 0);
 }

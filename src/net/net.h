@@ -182,6 +182,27 @@ public:
     void destroy();  // if valid: invalid, then the platform objects are destroyed; nobody waits
 };
 
+// Sockets waiting to become readable, each reported once (data, the peer's close or an error)
+// and then left out until watched again, so that whoever takes a report owns the socket alone.
+// Many threads may watch and forget; one thread waits. Linux: epoll; Windows: select over at
+// most POLLER_MAX sockets, woken by a watch so that a socket watched during a wait counts at once.
+constexpr int POLLER_MAX = 1000;
+class Poller {
+public:
+    intptr_t m_handle = -1;  // the epoll descriptor; Windows: the wake socket
+    void* m_table = nullptr; // Windows: the watched sockets and their lock; null on Linux
+
+    bool init();     // false when already open or the system refuses
+    void destroy();  // forgets every socket (closing none); the waiter has returned
+    // Reports fd once, with tag, when it becomes readable; again = it was watched before and
+    // has been reported since. False when the system refuses (the socket is then not watched).
+    bool watch(int fd, void* tag, bool again);
+    void forget(int fd);  // before the socket is closed, by whoever owns it
+    // Waits up to timeout_ms (the current thread's wake ends it as a time-out) and stores the tags
+    // of up to max reported sockets: their count, 0 on time-out, -1 when the wait failed.
+    int wait(void** tags, int max, int timeout_ms);
+};
+
 // Guards the delay buffer's queue and the demo recorder; never held while encoding or sending.
 extern Mutex g_mut1;
 

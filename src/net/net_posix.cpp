@@ -13,6 +13,7 @@
 #include <new>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -518,6 +519,57 @@ void Semaphore::destroy() {
     NativeSemaphore* native = nativeSemaphore(this);
     pthread_cond_destroy(&native->m_condition);
     pthread_mutex_destroy(&native->m_mutex);
+}
+
+// --- poller ---------------------------------------------------------------------------------
+
+bool Poller::init() {
+    if (m_handle >= 0) return false;
+    int fd = epoll_create1(EPOLL_CLOEXEC);
+    if (fd < 0) return false;
+    m_handle = fd;
+    return true;
+}
+
+void Poller::destroy() {
+    if (m_handle < 0) return;
+    close(static_cast<int>(m_handle));
+    m_handle = -1;
+}
+
+bool Poller::watch(int fd, void* tag, bool again) {
+    if (m_handle < 0 || fd < 0) return false;
+    // One-shot: the report disables the socket, so no other waiter's report can follow it
+    // while its owner reads.
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+    event.data.ptr = tag;
+    return epoll_ctl(static_cast<int>(m_handle), again ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd,
+                     &event) == 0;
+}
+
+void Poller::forget(int fd) {
+    if (m_handle < 0 || fd < 0) return;
+    epoll_event unused{};  // kernels before 2.6.9 want one even for a delete
+    epoll_ctl(static_cast<int>(m_handle), EPOLL_CTL_DEL, fd, &unused);
+}
+
+int Poller::wait(void** tags, int max, int timeout_ms) {
+    if (m_handle < 0 || max <= 0) return -1;
+    // The epoll descriptor is itself readable while reports wait: the layer's wait watches it
+    // beside the thread's wake, then the reports are taken without blocking.
+    int ready = waitReady(static_cast<int>(m_handle), POLLIN, timeout_ms < 0 ? 0 : timeout_ms);
+    if (ready == READY_FAILED) return -1;
+    if (ready == READY_TIMEOUT) return 0;
+    constexpr int BATCH = 64;
+    epoll_event events[BATCH];
+    int n;
+    do {
+        n = epoll_wait(static_cast<int>(m_handle), events, max < BATCH ? max : BATCH, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    for (int i = 0; i < n; ++i) tags[i] = events[i].data.ptr;
+    return n;
 }
 
 // --- process --------------------------------------------------------------------------------

@@ -3,6 +3,8 @@
 #include "net/net.h"
 #include "net/faults.h"
 
+// A Winsock fd_set is a counted list; the poller's waits hold every kept-alive web connection.
+#define FD_SETSIZE (POLLER_MAX + 2)
 #include <winsock2.h>
 #include <windows.h>
 
@@ -399,6 +401,121 @@ void Semaphore::destroy() {
 }
 
 // --- process --------------------------------------------------------------------------------
+
+// --- poller ---------------------------------------------------------------------------------
+
+namespace {
+
+struct PollerEntry {
+    SOCKET m_socket;
+    void* m_tag;
+    bool m_armed;
+};
+
+struct PollerTable {
+    CRITICAL_SECTION m_lock;
+    int m_count = 0;
+    PollerEntry m_entries[POLLER_MAX];
+};
+
+PollerTable* pollerTable(const Poller* poller) { return static_cast<PollerTable*>(poller->m_table); }
+
+}  // namespace
+
+bool Poller::init() {
+    if (m_table) return false;
+    PollerTable* table = new (std::nothrow) PollerTable;
+    if (!table) return false;
+    intptr_t wake = openWake();
+    u_long nonblocking = 1;
+    if (wake < 0 || ioctlsocket(static_cast<SOCKET>(wake), FIONBIO, &nonblocking) != 0) {
+        if (wake >= 0) closesocket(static_cast<SOCKET>(wake));
+        delete table;
+        return false;
+    }
+    InitializeCriticalSection(&table->m_lock);
+    m_table = table;
+    m_handle = wake;
+    return true;
+}
+
+void Poller::destroy() {
+    PollerTable* table = pollerTable(this);
+    if (!table) return;
+    DeleteCriticalSection(&table->m_lock);
+    delete table;
+    m_table = nullptr;
+    closesocket(static_cast<SOCKET>(m_handle));
+    m_handle = -1;
+}
+
+bool Poller::watch(int fd, void* tag, bool again) {
+    PollerTable* table = pollerTable(this);
+    if (!table || fd < 0) return false;
+    (void)again;  // the table finds the socket either way
+    bool watched = false;
+    EnterCriticalSection(&table->m_lock);
+    for (int i = 0; i < table->m_count && !watched; ++i) {
+        if (table->m_entries[i].m_socket != toSocket(fd)) continue;
+        table->m_entries[i] = {toSocket(fd), tag, true};
+        watched = true;
+    }
+    if (!watched && table->m_count < POLLER_MAX) {
+        table->m_entries[table->m_count++] = {toSocket(fd), tag, true};
+        watched = true;
+    }
+    LeaveCriticalSection(&table->m_lock);
+    // A wait in progress selects over the sockets it found armed: it starts again with this one.
+    char byte = 1;
+    if (watched) ::send(static_cast<SOCKET>(m_handle), &byte, 1, 0);
+    return watched;
+}
+
+void Poller::forget(int fd) {
+    PollerTable* table = pollerTable(this);
+    if (!table || fd < 0) return;
+    EnterCriticalSection(&table->m_lock);
+    for (int i = 0; i < table->m_count; ++i) {
+        if (table->m_entries[i].m_socket != toSocket(fd)) continue;
+        table->m_entries[i] = table->m_entries[--table->m_count];
+        break;
+    }
+    LeaveCriticalSection(&table->m_lock);
+}
+
+int Poller::wait(void** tags, int max, int timeout_ms) {
+    PollerTable* table = pollerTable(this);
+    if (!table || max <= 0) return -1;
+    SOCKET own = static_cast<SOCKET>(m_handle);
+    intptr_t wake = currentWake();
+    fd_set reads;
+    FD_ZERO(&reads);
+    FD_SET(own, &reads);
+    if (wake >= 0) FD_SET(static_cast<SOCKET>(wake), &reads);
+    EnterCriticalSection(&table->m_lock);
+    for (int i = 0; i < table->m_count; ++i)
+        if (table->m_entries[i].m_armed) FD_SET(table->m_entries[i].m_socket, &reads);
+    LeaveCriticalSection(&table->m_lock);
+    int remaining = timeout_ms < 0 ? 0 : timeout_ms;
+    timeval limit{remaining / 1000, (remaining % 1000) * 1000};
+    int n = select(0, &reads, nullptr, nullptr, &limit);
+    if (n < 0) return WSAGetLastError() == WSAEINTR ? 0 : -1;
+    if (FD_ISSET(own, &reads)) {  // the watches that woke it are in the table: emptied, not read
+        char drain[64];
+        while (recv(own, drain, sizeof(drain), 0) > 0) {
+        }
+    }
+    int count = 0;
+    EnterCriticalSection(&table->m_lock);
+    for (int i = 0; i < table->m_count && count < max; ++i) {
+        PollerEntry& entry = table->m_entries[i];
+        if (!entry.m_armed || !FD_ISSET(entry.m_socket, &reads)) continue;
+        entry.m_armed = false;
+        tags[count++] = entry.m_tag;
+    }
+    LeaveCriticalSection(&table->m_lock);
+    return count;
+}
 
 void releaseFreeHeap() {}  // the process heap is one, shared by every thread
 

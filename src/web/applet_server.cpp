@@ -7,8 +7,7 @@
 #include "host/host.h"
 #include "net/globals.h"
 #include "net/net.h"
-#include "web/list.h"
-#include "web/visitor.h"
+#include "web/visitor_pool.h"
 
 std::atomic<int> g_refused_visitors{0};
 
@@ -27,75 +26,41 @@ int nextBackoff(int backoff) {
     return backoff >= ACCEPT_BACKOFF_MAX_MS / 2 ? ACCEPT_BACKOFF_MAX_MS : backoff * 2;
 }
 
-// Sleeps in short steps so that a stop request is not held up by a long backoff.
-void pauseWhileRunning(const Thread* self, int ms) {
-    while (ms > 0 && self->running()) {
-        int step = ms < ACCEPT_PAUSE_MS ? ms : ACCEPT_PAUSE_MS;
-        Thread::sleep(step);
-        ms -= step;
-    }
-}
-
-// Visitors beyond the limit (lowered by a reload) go once idle; so does one whose thread has
-// ended by itself. The others wait for their next connection.
-void trimIdle(List<Visitor>& visitors, int limit) {
-    int extra = visitors.count() - limit;
-    visitors.removeIf([&extra](Visitor* v) {
-        if (v->m_joinable && v->finished()) return true;
-        if (extra <= 0 || !v->idle()) return false;
-        --extra;
-        return true;
-    });
-}
-
-// Every visitor is told first and woken, then all are joined: one at a time, each stop would
-// wait for that visitor's read time-out.
-void stopAll(List<Visitor>& visitors) {
-    for (auto* e = visitors.head(); e; e = e->m_next) e->m_object->requestStop();
-    for (auto* e = visitors.head(); e; e = e->m_next) e->m_object->stop();
-    visitors.clear();
-}
-
 // Counted before the close, so that whoever sees the close also sees the count.
-void refuse(StreamSocket* connection, int limit, bool* refusing) {
+void noteRefusal(int limit, bool* refusing) {
     g_refused_visitors.fetch_add(1, std::memory_order_release);
-    if (!*refusing) {  // logged once per burst
-        *refusing = true;
-        s_refusal_limit.store(limit, std::memory_order_relaxed);
-        s_refusal_to_report.store(true, std::memory_order_release);
-    }
-    connection->stop();
-    delete connection;
+    if (*refusing) return;  // logged once per burst
+    *refusing = true;
+    s_refusal_limit.store(limit, std::memory_order_relaxed);
+    s_refusal_to_report.store(true, std::memory_order_release);
 }
 
-// An idle visitor takes the connection; a new one is made only when none is idle and fewer
-// than the limit are busy.
-void admit(List<Visitor>& visitors, StreamSocket* connection, bool* refusing) {
-    int limit = maxVisitors();
-    Visitor* visitor = nullptr;
-    int busy = 0;
-    for (auto* e = visitors.head(); e; e = e->m_next) {
-        if (!e->m_object->idle())
-            ++busy;
-        else if (!visitor)
-            visitor = e->m_object;
-    }
-    if (busy >= limit) return refuse(connection, limit, refusing);
-    *refusing = false;
-
-    bool has_room = g_connmgr.m_count.load() < g_connmgr.m_max.load();
-    if (!visitor) {
-        visitor = new (std::nothrow) Visitor;
-        if (!visitor || !visitors.append(visitor)) {
-            delete visitor;
-            connection->stop();
-            delete connection;
-            return;
+// Accepts what the listening socket holds, a burst at most: 1 when it should be watched again,
+// 0 after a failed accept (the caller backs off first), -1 when the socket is closed or broken.
+int acceptBurst(VisitorPool* pool, bool* refusing) {
+    for (int i = 0; i < ACCEPT_BURST; ++i) {
+        StreamSocket* accepted = nullptr;
+        InetAddress peer;
+        int result = g_tcp_socket.accept(&accepted, &peer, 0);
+        if (result == 0) return 1;
+        if (result == -2) return -1;
+        if (result == -1) {
+            // Logged when descriptors or memory run short; a peer that gave up is its own affair.
+            if (g_tcp_socket.m_exhausted) {
+                s_accept_error.store(g_tcp_socket.m_error, std::memory_order_relaxed);
+                s_accept_failure_to_report.store(true, std::memory_order_release);
+            }
+            return 0;
         }
+        int limit = maxVisitors();
+        bool has_room = g_connmgr.m_count.load() < g_connmgr.m_max.load();
+        int admitted = pool->admit(accepted, has_room, limit);
+        if (admitted == 0) noteRefusal(limit, refusing);
+        if (admitted == 1) *refusing = false;
+        accepted->stop();
+        delete accepted;
     }
-    if (!visitor->serve(connection, has_room))  // the connection is closed either way
-        visitors.removeIf([visitor](Visitor* v) { return v == visitor; });
-    delete connection;
+    return 1;
 }
 
 }  // namespace
@@ -123,40 +88,74 @@ void reportAcceptFailures() {
 
 void* AppletSender(void* arg) {
     Thread* self = static_cast<Thread*>(arg);
-    List<Visitor> visitors;
+    VisitorPool pool;
+    // The listening socket is watched beside the connections, under a tag no connection has.
+    void* const listening = &g_tcp_socket;
+    // Without the poller (descriptors or memory short) nothing can be accepted: reported as a
+    // failed accept and tried again, as those are.
+    bool reported = false;
+    while (!pool.init() && self->running()) {
+        if (!reported) {
+            s_accept_error.store(-1, std::memory_order_relaxed);
+            s_accept_failure_to_report.store(true, std::memory_order_release);
+            reported = true;
+        }
+        Thread::sleep(ACCEPT_BACKOFF_MAX_MS);
+    }
+    if (!self->running() || !pool.m_poller.watch(g_tcp_socket.m_fd, listening, false)) {
+        pool.stopAll();
+        return nullptr;
+    }
     bool refusing = false;
-    int pause = 0;
     int backoff = 0;  // the wait after the last failed accept; 0: the last one did not fail
+    int64_t resume = 0;  // while backing off: when the listening socket is watched again
+    int64_t swept = monotonicMillis();
+    int again = -1;  // when dispatch should run again while connections stay queued
     // At once as well: a reload has just ended every service's threads, and a reload every
     // interval or more often would otherwise never leave time for one.
     int64_t heap_released = monotonicMillis() - HEAP_RELEASE_INTERVAL_MS;
+    void* reports[POLL_REPORTS];
     while (self->running()) {
-        if (monotonicMillis() - heap_released >= HEAP_RELEASE_INTERVAL_MS) {
+        int64_t now = monotonicMillis();
+        if (now - heap_released >= HEAP_RELEASE_INTERVAL_MS) {
             releaseFreeHeap();
-            heap_released = monotonicMillis();
+            heap_released = now;
         }
-        // Only failed accepts pause: at one connection per pause a burst overflows the backlog,
-        // and the system drops connections that the clients then retry a second or more later.
-        pauseWhileRunning(self, pause);
-        trimIdle(visitors, maxVisitors());
-        StreamSocket* connection = nullptr;
-        InetAddress peer;
-        int result = g_tcp_socket.accept(&connection, &peer, ACCEPT_WAIT_MS);
-        if (result == -2) break;  // the listening socket is closed or broken
-        if (result == -1) {       // the socket is fine: wait, longer while it goes on
-            // Logged when descriptors or memory run short; a peer that gave up is its own affair.
-            if (backoff == 0 && g_tcp_socket.m_exhausted) {
-                s_accept_error.store(g_tcp_socket.m_error, std::memory_order_relaxed);
-                s_accept_failure_to_report.store(true, std::memory_order_release);
+        if (resume != 0 && now >= resume) {
+            resume = 0;
+            if (!pool.m_poller.watch(g_tcp_socket.m_fd, listening, true)) break;
+        }
+        int64_t wait = ACCEPT_WAIT_MS;
+        if (again >= 0 && again < wait) wait = again;
+        if (resume != 0 && resume - now < wait) wait = resume - now;
+        int n = pool.m_poller.wait(reports, POLL_REPORTS, int(wait < 0 ? 0 : wait));
+        if (n < 0) break;
+        for (int i = 0; i < n; ++i) {
+            if (reports[i] != listening) {
+                pool.reported(static_cast<Connection*>(reports[i]));
+                continue;
             }
-            backoff = nextBackoff(backoff);
-            pause = backoff;
-            continue;
+            int accepted = acceptBurst(&pool, &refusing);
+            if (accepted < 0) {
+                n = -1;
+                break;
+            }
+            // A queued connection keeps the socket readable: after a failed accept the loop
+            // waits, doubling while the failures go on, rather than spin; giving up would let
+            // anyone who exhausts the descriptors take the web server down until a reload.
+            backoff = accepted ? 0 : nextBackoff(backoff);
+            if (backoff)
+                resume = monotonicMillis() + backoff;
+            else if (!pool.m_poller.watch(g_tcp_socket.m_fd, listening, true))
+                n = -1;
         }
-        backoff = 0;
-        pause = 0;
-        if (result == 1) admit(visitors, connection, &refusing);
+        if (n < 0) break;  // the listening socket is closed or broken, or the wait failed
+        again = pool.dispatch(maxVisitors());
+        if (monotonicMillis() - swept >= SWEEP_INTERVAL_MS) {
+            pool.sweep(maxVisitors());
+            swept = monotonicMillis();
+        }
     }
-    stopAll(visitors);
+    pool.stopAll();
     return nullptr;
 }

@@ -1,18 +1,20 @@
-// The applet web server: one thread accepting visitors on g_tcp_socket and handing each
-// connection to a visitor (web/visitor.h), whose thread answers requests from the plugin folder
-// and then waits for the next connection. At most max_visitors are busy at once; idle ones are
-// kept for the next connections (as many as were busy at once, at most max_visitors).
+// The applet web server: one thread that accepts visitors on g_tcp_socket, watches the kept-
+// alive connections between their requests and hands each request to a visitor (web/visitor.h,
+// web/visitor_pool.h), whose thread answers it from the plugin folder. At most max_visitors
+// connections are open at once, and as many visitors' threads; idle threads are kept for the
+// next requests.
 #pragma once
 
 #include <atomic>
 
 constexpr int DEFAULT_MAX_VISITORS = 64;  // key max_visitors: live visitors at once
-// The accept loop's wait per pass (a stop wakes it; every pass lets idle visitors beyond a
-// lowered limit go), and the steps its pauses after failed accepts are slept in (a stop is
-// noticed within one). No pause follows a pass that accepted nothing: a connection that came
-// during one waited up to 50 ms for its first answer.
-constexpr int ACCEPT_PAUSE_MS = 50;
+// The accept loop's longest wait per pass (a stop wakes it; every pass lets idle visitors beyond
+// a lowered limit go), the most connections it accepts before it looks at the others' requests,
+// the most reports it takes per pass, and how often it closes connections silent for 5 s.
 constexpr int ACCEPT_WAIT_MS = 200;
+constexpr int ACCEPT_BURST = 32;
+constexpr int POLL_REPORTS = 64;
+constexpr int SWEEP_INTERVAL_MS = 100;
 // After an accept that failed while the listening socket is fine (descriptors or memory short,
 // a peer gone first) the loop waits, doubling from the first to the last figure while the
 // failures go on: a queued connection keeps the socket readable, so it would spin, yet giving up

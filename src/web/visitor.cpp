@@ -5,106 +5,70 @@
 #include "host/config.h"
 #include "web/demos.h"
 #include "web/live.h"
-#include "web/request.h"
 #include "web/response.h"
+#include "web/visitor_pool.h"
 
-Visitor::Visitor() {
+Visitor::Visitor(VisitorPool* pool) : m_pool(pool) {
     m_function = VisitorService;
     m_argument = this;
     m_stack_size = VISITOR_STACK_SIZE;
     m_name = VISITOR_THREAD_NAME;
-    // Its waits are on the connection, which requestStop shuts down, and on m_ready, which it
-    // posts; a wake would double the descriptors every visitor costs.
+    // Its waits are on a connection, which the pool shuts down to stop it, and on m_ready,
+    // which the pool posts; a wake would double the descriptors every visitor costs.
     m_wakeable = false;
 }
 
 Visitor::~Visitor() {
-    if (m_joinable) requestStop();
     stop();
-    m_socket.stop();
     m_ready.destroy();
-    m_lock.destroy();
 }
 
 bool Visitor::prepare() {
     if (m_prepared) return true;
-    if (!m_lock.init()) return false;
-    if (!m_ready.init()) {
-        m_lock.destroy();
-        return false;
-    }
-    m_prepared = true;
-    return true;
+    m_prepared = m_ready.init();
+    return m_prepared;
 }
 
-bool Visitor::serve(StreamSocket* connection, bool has_room) {
-    if (!prepare()) {
-        connection->stop();
-        return false;
-    }
-    // Idle, the thread touches m_socket only to finish closing the last connection, under the
-    // lock; it reads the new one after the post.
-    m_lock.lock();
-    m_socket.m_fd = connection->m_fd;
-    m_lock.unlock();
-    connection->m_fd = -1;
-    m_hasRoom = has_room;
-    m_idle.store(false, std::memory_order_relaxed);
-    m_ready.post();
-    if (m_joinable) return true;
-    if (start()) return true;
-    m_socket.stop();
-    m_idle.store(true, std::memory_order_relaxed);
-    return false;
-}
-
-void Visitor::requestStop() {
-    m_running.store(false, std::memory_order_relaxed);
-    m_lock.lock();
-    m_socket.shutdownBoth();
-    m_lock.unlock();
-    m_ready.post();
-}
-
-void Visitor::serveConnection() {
-    StreamSocket* socket = &m_socket;
-    char buffer[REQUEST_BUFFER_SIZE];
-    RequestCarry carry;
-    while (running()) {
+void Visitor::answer(Connection* connection) {
+    StreamSocket* socket = &connection->m_socket;
+    for (;;) {
+        m_started.store(uint32_t(monotonicMillis()), std::memory_order_relaxed);
         char* path;
         char* query;
         char* modified_since;
-        if (getRequestedFile(socket, &path, &query, buffer, sizeof(buffer), &carry,
+        // The poller saw the request begin: the read waits only for the rest of it.
+        if (!running() ||
+            getRequestedFile(socket, &path, &query, connection->m_buffer,
+                             sizeof(connection->m_buffer), &connection->m_carry,
                              &modified_since) != 0)
-            break;  // silent, closed, refused or malformed: no answer
+            return m_pool->close(connection);  // silent, closed, refused or malformed: no answer
+        bool answered;
         // The stream keeps its own read of the configuration: a held request must not keep
         // replaced texts from being freed for its whole wait.
         if (isLivePath(path)) {
-            if (!sendLive(socket, path)) break;
-            continue;
+            answered = sendLive(socket, path);
+        } else {
+            ConfigReadScope reading(g_cfg);  // the answer may hold the configuration's texts
+            if (isDemosPath(path)) {
+                answered = sendDemos(socket, path);
+            } else {
+                const char* file = path;
+                char* fill = nullptr;  // only the start page is filled
+                if (strcmp(path, "/") == 0) {
+                    file = connection->m_hasRoom ? "/index.html" : "/toomany.html";
+                    fill = query;
+                }
+                answered = sendFile(socket, file, fill, modified_since, &m_pages);
+            }
         }
-        ConfigReadScope reading(g_cfg);  // the answer may hold the configuration's texts
-        if (isDemosPath(path)) {
-            if (!sendDemos(socket, path)) break;
-            continue;
-        }
-        const char* file = path;
-        char* fill = nullptr;  // only the start page is filled
-        if (strcmp(path, "/") == 0) {
-            file = m_hasRoom ? "/index.html" : "/toomany.html";
-            fill = query;
-        }
-        if (!sendFile(socket, file, fill, modified_since, &m_pages)) break;  // a broken response ends the connection
+        if (!answered) return m_pool->close(connection);  // a broken response ends it
+        // A request that came with this one is answered now; otherwise the poller waits.
+        if (connection->m_carry.m_length == 0) return m_pool->wait(connection);
     }
-    m_lock.lock();
-    m_idle.store(true, std::memory_order_release);
-    m_socket.shutdownBoth();
-    m_socket.stop();
-    m_lock.unlock();
 }
 
 void* VisitorService(void* argument) {
     Visitor* self = static_cast<Visitor*>(argument);
-    while (self->waitForConnection()) self->serveConnection();
+    while (Connection* connection = self->m_pool->next(self)) self->answer(connection);
     return nullptr;
 }

@@ -1,62 +1,79 @@
-// One web visitor: a thread that serves one accepted connection at a time, request after
-// request, until the peer closes, stays silent for 5 s, sends a refused request or the visitor
-// is told to stop; then it waits for the next connection the accept loop hands it. Threads are
-// kept rather than started per connection: glibc gives each new thread a heap of its own
-// (an arena) and, as threads came and went, the heaps filled one after another with the
-// pages each touched (+3 % resident memory a game hour over a day).
+// Web connections and the visitors' threads that answer them. A connection waiting for its next
+// request holds no thread: the accept thread watches it (web/visitor_pool.h) and, once a request
+// comes, hands it to a visitor, which answers request after request while they are already
+// there and then gives the connection back. Threads are kept rather than started per
+// connection: glibc gives each new thread a heap of its own (an arena) and, as threads came and
+// went, the heaps filled one after another (+3 % resident memory a game hour over a day).
 #pragma once
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 
 #include "net/net.h"
+#include "web/request.h"
 #include "web/start_page.h"
 
-// What a visitor's thread needs: a request buffer, a file block, a file name and a header,
-// about 7 KiB, plus the C library's file and formatting calls. A game server is a 32-bit process
-// and every visitor holds its stack, so it is small.
+// What a visitor's thread needs: a file block, a file name and a header, a few KiB, plus the C
+// library's file and formatting calls. A game server is a 32-bit process and every visitor
+// holds its stack, so it is small.
 constexpr size_t VISITOR_STACK_SIZE = 64 * 1024;
 constexpr const char* VISITOR_THREAD_NAME = "kovitv-visitor";  // ps, top -H, and the soak
 
+class VisitorPool;
+
+// Where a connection is; the pool's lock guards it.
+enum class ConnectionState {
+    waiting,   // watched by the accept thread for its next request
+    queued,    // a request has come; no visitor has taken it yet
+    answered,  // a visitor holds it
+};
+
+struct Connection {
+    StreamSocket m_socket;
+    bool m_hasRoom = false;  // the spectator sender had room when the connection was accepted
+    bool m_watched = false;  // the poller has seen it before (a watch again re-arms it)
+    ConnectionState m_state = ConnectionState::waiting;
+    int64_t m_since = 0;     // when it began waiting or was queued: the silent ones are closed
+    Connection* m_previous = nullptr;  // every connection of the pool
+    Connection* m_next = nullptr;
+    Connection* m_queue = nullptr;     // the next queued one
+    // A request is read into the connection's own buffer: bytes of the next one that came with
+    // it stay there for whichever visitor answers it.
+    RequestCarry m_carry;
+    char m_buffer[REQUEST_BUFFER_SIZE];
+};
+
 class Visitor : public Thread {
 public:
-    Visitor();
-    // Stops the thread (its connection shut down, then the join) and closes the connection.
-    ~Visitor();
+    explicit Visitor(VisitorPool* pool);
+    ~Visitor();  // joins the thread; the pool has told it to stop
     Visitor(const Visitor&) = delete;
     Visitor& operator=(const Visitor&) = delete;
 
-    // Accept loop: hands an idle visitor its next connection, whose descriptor it takes
-    // (connection is left closed, for the caller to delete), starting the thread the first time.
-    // False when the visitor cannot serve (no lock or thread from the system): the connection
-    // is then closed, and the visitor is to be deleted.
-    bool serve(StreamSocket* connection, bool has_room);
-    // True while the visitor has no connection. Set before its last connection is shut down: a
-    // peer that saw the close may already be connecting again, and its place must be free.
-    bool idle() const { return m_idle.load(std::memory_order_acquire); }
-    // Clears the flag, shuts the connection down so that a blocked read or send returns now, and
-    // wakes a visitor waiting for a connection. Accept loop only; the join follows (stop()).
-    void requestStop();
+    bool prepare();  // the semaphore, once; false when the system refuses it
 
-    // Visitor thread: serves the connection handed over, then closes it and becomes idle.
-    void serveConnection();
-    bool waitForConnection() { return m_ready.wait() && running(); }
+    // Visitor thread: answers the requests that have come on connection, then hands it back to
+    // the pool or closes it.
+    void answer(Connection* connection);
+
+    // The pool's, under its lock.
+    Semaphore m_ready;                  // one post per connection handed over, and one to stop
+    Connection* m_handed = nullptr;     // what the post brings; null: stop
+    bool m_asleep = false;              // waiting for a post
+    Visitor* m_nextAsleep = nullptr;    // the pool's stack of waiting visitors
+    Visitor* m_nextVisitor = nullptr;   // every visitor of the pool
+    // When the request in hand began (monotonicMillis, wrapping): answers longer than a few
+    // milliseconds (a held live request, a slow reader, a request still arriving) no longer
+    // count against the visitors answering at once. Set by the visitor, read by the pool.
+    std::atomic<uint32_t> m_started{0};
+    VisitorPool* m_pool;
 
 private:
-    bool prepare();  // the lock and the semaphore, once
-
-    std::atomic<bool> m_idle{true};
     bool m_prepared = false;
-    bool m_hasRoom = false;  // the spectator sender had room when the connection was accepted
-    // Guards the descriptor's close (visitor) against the stopper's shutdown (accept loop): a
-    // descriptor closed in between could be reused at once by another socket.
-    Mutex m_lock;
-    Semaphore m_ready;       // one post per connection handed over, and one to stop
-    StreamSocket m_socket;   // the current connection; closed while idle
-    StartPage m_pages;       // the visitor thread's own
+    StartPage m_pages;  // the visitor thread's own
 };
 
-// Thread function of a visitor; the argument is the Visitor. Serves connection after connection,
-// "/" as /index.html (or /toomany.html without room) with placeholders filled, and shuts each
-// connection down when it ends so that the peer sees the close at once.
+// Thread function of a visitor; the argument is the Visitor. Answers connection after
+// connection, "/" as /index.html (or /toomany.html without room) with placeholders filled.
 void* VisitorService(void* visitor);
