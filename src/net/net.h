@@ -184,7 +184,7 @@ public:
 
 // Sockets waiting to become readable, each reported once (data, the peer's close or an error)
 // and then left out until watched again, so that whoever takes a report owns the socket alone.
-// Many threads may watch and forget; one thread waits. Linux: epoll; Windows: select over at
+// Any thread may watch, forget and wait. Linux: epoll; Windows: select over at
 // most POLLER_MAX sockets, woken by a watch so that a socket watched during a wait counts at once.
 constexpr int POLLER_MAX = 1000;
 class Poller {
@@ -199,8 +199,12 @@ public:
     bool watch(int fd, void* tag, bool again);
     void forget(int fd);  // before the socket is closed, by whoever owns it
     // Waits up to timeout_ms (the current thread's wake ends it as a time-out) and stores the tags
-    // of up to max reported sockets: their count, 0 on time-out, -1 when the wait failed.
-    int wait(void** tags, int max, int timeout_ms);
+    // of up to max reported sockets: their count, 0 on time-out, -1 when the wait failed. Several
+    // threads may wait; each report goes to one. also, when given, is waited for beside them,
+    // unwatched (reported in *also_ready as long as it is readable); without it a wait of 0 ms
+    // only takes the reports that are there.
+    int wait(void** tags, int max, int timeout_ms, const StreamSocket* also = nullptr,
+             bool* also_ready = nullptr);
 };
 
 // Guards the delay buffer's queue and the demo recorder; never held while encoding or sending.

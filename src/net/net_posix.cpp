@@ -554,18 +554,37 @@ void Poller::forget(int fd) {
     epoll_ctl(static_cast<int>(m_handle), EPOLL_CTL_DEL, fd, &unused);
 }
 
-int Poller::wait(void** tags, int max, int timeout_ms) {
+int Poller::wait(void** tags, int max, int timeout_ms, const StreamSocket* also,
+                 bool* also_ready) {
+    if (also_ready) *also_ready = false;
     if (m_handle < 0 || max <= 0) return -1;
-    // The epoll descriptor is itself readable while reports wait: the layer's wait watches it
-    // beside the thread's wake, then the reports are taken without blocking.
-    int ready = waitReady(static_cast<int>(m_handle), POLLIN, timeout_ms < 0 ? 0 : timeout_ms);
-    if (ready == READY_FAILED) return -1;
-    if (ready == READY_TIMEOUT) return 0;
+    int epoll = static_cast<int>(m_handle);
+    if (also || timeout_ms > 0) {
+        // The epoll descriptor is itself readable while reports wait: it is polled beside the
+        // other socket and the thread's wake, then the reports are taken without blocking.
+        int64_t deadline = monotonicMillis() + (timeout_ms < 0 ? 0 : timeout_ms);
+        int remaining = timeout_ms < 0 ? 0 : timeout_ms;
+        for (;;) {
+            pollfd entries[3] = {{epoll, POLLIN, 0},
+                                 {also ? also->m_fd : -1, POLLIN, 0},
+                                 {currentWake(), POLLIN, 0}};  // poll skips a negative fd
+            int n = poll(entries, 3, remaining);
+            if (n >= 0) {
+                if (entries[0].revents & POLLNVAL) return -1;
+                if (also_ready) *also_ready = entries[1].revents != 0;
+                if (entries[0].revents == 0) return 0;  // the time-out, the wake or also alone
+                break;
+            }
+            if (errno != EINTR) return -1;
+            int64_t left = deadline - monotonicMillis();
+            remaining = left > 0 ? static_cast<int>(left) : 0;
+        }
+    }
     constexpr int BATCH = 64;
     epoll_event events[BATCH];
     int n;
     do {
-        n = epoll_wait(static_cast<int>(m_handle), events, max < BATCH ? max : BATCH, 0);
+        n = epoll_wait(epoll, events, max < BATCH ? max : BATCH, 0);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return -1;
     for (int i = 0; i < n; ++i) tags[i] = events[i].data.ptr;

@@ -483,7 +483,9 @@ void Poller::forget(int fd) {
     LeaveCriticalSection(&table->m_lock);
 }
 
-int Poller::wait(void** tags, int max, int timeout_ms) {
+int Poller::wait(void** tags, int max, int timeout_ms, const StreamSocket* also,
+                 bool* also_ready) {
+    if (also_ready) *also_ready = false;
     PollerTable* table = pollerTable(this);
     if (!table || max <= 0) return -1;
     SOCKET own = static_cast<SOCKET>(m_handle);
@@ -492,6 +494,7 @@ int Poller::wait(void** tags, int max, int timeout_ms) {
     FD_ZERO(&reads);
     FD_SET(own, &reads);
     if (wake >= 0) FD_SET(static_cast<SOCKET>(wake), &reads);
+    if (also && also->m_fd >= 0) FD_SET(toSocket(also->m_fd), &reads);
     EnterCriticalSection(&table->m_lock);
     for (int i = 0; i < table->m_count; ++i)
         if (table->m_entries[i].m_armed) FD_SET(table->m_entries[i].m_socket, &reads);
@@ -500,11 +503,14 @@ int Poller::wait(void** tags, int max, int timeout_ms) {
     timeval limit{remaining / 1000, (remaining % 1000) * 1000};
     int n = select(0, &reads, nullptr, nullptr, &limit);
     if (n < 0) return WSAGetLastError() == WSAEINTR ? 0 : -1;
-    if (FD_ISSET(own, &reads)) {  // the watches that woke it are in the table: emptied, not read
+    // The watches that woke it are in the table: emptied, not read. Only by a waiter that
+    // blocks: one that merely takes what is there would leave the blocked one asleep.
+    if (FD_ISSET(own, &reads) && (timeout_ms > 0 || also)) {
         char drain[64];
         while (recv(own, drain, sizeof(drain), 0) > 0) {
         }
     }
+    if (also_ready && also && also->m_fd >= 0) *also_ready = FD_ISSET(toSocket(also->m_fd), &reads);
     int count = 0;
     EnterCriticalSection(&table->m_lock);
     for (int i = 0; i < table->m_count && count < max; ++i) {

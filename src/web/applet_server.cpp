@@ -89,8 +89,6 @@ void reportAcceptFailures() {
 void* AppletSender(void* arg) {
     Thread* self = static_cast<Thread*>(arg);
     VisitorPool pool;
-    // The listening socket is watched beside the connections, under a tag no connection has.
-    void* const listening = &g_tcp_socket;
     // Without the poller (descriptors or memory short) nothing can be accepted: reported as a
     // failed accept and tried again, as those are.
     bool reported = false;
@@ -102,13 +100,9 @@ void* AppletSender(void* arg) {
         }
         Thread::sleep(ACCEPT_BACKOFF_MAX_MS);
     }
-    if (!self->running() || !pool.m_poller.watch(g_tcp_socket.m_fd, listening, false)) {
-        pool.stopAll();
-        return nullptr;
-    }
     bool refusing = false;
     int backoff = 0;  // the wait after the last failed accept; 0: the last one did not fail
-    int64_t resume = 0;  // while backing off: when the listening socket is watched again
+    int64_t resume = 0;  // while backing off: when the listening socket is waited for again
     int64_t swept = monotonicMillis();
     int again = -1;  // when dispatch should run again while connections stay queued
     // At once as well: a reload has just ended every service's threads, and a reload every
@@ -121,35 +115,26 @@ void* AppletSender(void* arg) {
             releaseFreeHeap();
             heap_released = now;
         }
-        if (resume != 0 && now >= resume) {
-            resume = 0;
-            if (!pool.m_poller.watch(g_tcp_socket.m_fd, listening, true)) break;
-        }
+        if (resume != 0 && now >= resume) resume = 0;
         int64_t wait = ACCEPT_WAIT_MS;
         if (again >= 0 && again < wait) wait = again;
         if (resume != 0 && resume - now < wait) wait = resume - now;
-        int n = pool.m_poller.wait(reports, POLL_REPORTS, int(wait < 0 ? 0 : wait));
-        if (n < 0) break;
-        for (int i = 0; i < n; ++i) {
-            if (reports[i] != listening) {
-                pool.reported(static_cast<Connection*>(reports[i]));
-                continue;
-            }
+        // While backing off, a queued connection keeps the listening socket readable: it is not
+        // waited for then, or the loop would spin.
+        bool acceptable = false;
+        int n = pool.m_poller.wait(reports, POLL_REPORTS, int(wait < 0 ? 0 : wait),
+                                   resume == 0 ? &g_tcp_socket : nullptr, &acceptable);
+        if (n < 0 || !g_tcp_socket.valid()) break;
+        pool.reported(reports, n);
+        if (acceptable) {
             int accepted = acceptBurst(&pool, &refusing);
-            if (accepted < 0) {
-                n = -1;
-                break;
-            }
-            // A queued connection keeps the socket readable: after a failed accept the loop
-            // waits, doubling while the failures go on, rather than spin; giving up would let
-            // anyone who exhausts the descriptors take the web server down until a reload.
+            if (accepted < 0) break;  // the listening socket is closed or broken
+            // After a failed accept the loop waits, doubling while the failures go on; giving
+            // up would let anyone who exhausts the descriptors take the web server down until a
+            // reload.
             backoff = accepted ? 0 : nextBackoff(backoff);
-            if (backoff)
-                resume = monotonicMillis() + backoff;
-            else if (!pool.m_poller.watch(g_tcp_socket.m_fd, listening, true))
-                n = -1;
+            if (backoff) resume = monotonicMillis() + backoff;
         }
-        if (n < 0) break;  // the listening socket is closed or broken, or the wait failed
         again = pool.dispatch(maxVisitors());
         if (monotonicMillis() - swept >= SWEEP_INTERVAL_MS) {
             pool.sweep(maxVisitors());

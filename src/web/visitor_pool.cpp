@@ -45,29 +45,51 @@ int VisitorPool::admit(StreamSocket* socket, bool has_room, int limit) {
     socket->m_fd = -1;
     connection->m_hasRoom = has_room;
     connection->m_since = monotonicMillis();
+    // A client mostly sends its request with the connection: then it is queued at once, else
+    // watched like one between requests.
+    bool asked = connection->m_socket.waitReadable(0) == 1;
     m_lock.lock();
     connection->m_next = m_first;
     if (m_first) m_first->m_previous = connection;
     m_first = connection;
     ++m_connections;
-    // A fresh connection is watched like one between requests: its request comes when it comes.
-    bool watched = m_poller.watch(connection->m_socket.m_fd, connection, false);
-    connection->m_watched = watched;
-    if (!watched) unlink(connection);
+    bool kept = true;
+    if (asked) {
+        enqueue(connection);
+    } else {
+        kept = m_poller.watch(connection->m_socket.m_fd, connection, false);
+        connection->m_watched = kept;
+        if (!kept) unlink(connection);
+    }
     m_lock.unlock();
-    if (watched) return 1;
+    if (kept) return 1;
     closeNow(connection);
     return -1;
 }
 
-void VisitorPool::reported(Connection* connection) {
-    m_lock.lock();
+void VisitorPool::enqueue(Connection* connection) {
     connection->m_state = ConnectionState::queued;
     connection->m_since = monotonicMillis();
     connection->m_queue = nullptr;
     (m_queueTail ? m_queueTail->m_queue : m_queueHead) = connection;
     m_queueTail = connection;
+}
+
+void VisitorPool::reported(void* const* tags, int count) {
+    if (count <= 0) return;
+    m_lock.lock();
+    for (int i = 0; i < count; ++i) enqueue(static_cast<Connection*>(tags[i]));
     m_lock.unlock();
+}
+
+Connection* VisitorPool::dequeue(Visitor* visitor) {
+    Connection* connection = m_queueHead;
+    if (!connection) return nullptr;
+    m_queueHead = connection->m_queue;
+    if (!m_queueHead) m_queueTail = nullptr;
+    connection->m_state = ConnectionState::answered;
+    visitor->m_started.store(nowMillis(), std::memory_order_relaxed);
+    return connection;
 }
 
 Visitor* VisitorPool::wakeable(int limit) {
@@ -102,12 +124,8 @@ int VisitorPool::dispatch(int limit) {
         if (answering >= VISITORS_ANSWERING) break;
         Visitor* visitor = wakeable(limit);
         if (!visitor) break;  // every thread is in a lasting answer, or the system has no more
-        Connection* connection = m_queueHead;
-        m_queueHead = connection->m_queue;
-        if (!m_queueHead) m_queueTail = nullptr;
-        connection->m_state = ConnectionState::answered;
+        Connection* connection = dequeue(visitor);
         visitor->m_handed = connection;
-        visitor->m_started.store(now, std::memory_order_relaxed);
         visitor->m_ready.post();
         if (visitor->m_joinable) continue;  // it was asleep
         // A new visitor: its first wait takes the post made above.
@@ -179,11 +197,22 @@ Connection* VisitorPool::next(Visitor* visitor) {
         return nullptr;
     }
     if (!visitor->m_handed) {
-        if (Connection* connection = m_queueHead) {
-            m_queueHead = connection->m_queue;
-            if (!m_queueHead) m_queueTail = nullptr;
-            connection->m_state = ConnectionState::answered;
-            visitor->m_started.store(nowMillis(), std::memory_order_relaxed);
+        Connection* connection = dequeue(visitor);
+        if (!connection) {
+            // Requests that have come since are taken here rather than through the accept
+            // thread: a busy visitor goes on without waking it or being woken.
+            m_lock.unlock();
+            void* reports[VISITOR_REPORTS];
+            int n = m_poller.wait(reports, VISITOR_REPORTS, 0);
+            m_lock.lock();
+            for (int i = 0; i < n; ++i) enqueue(static_cast<Connection*>(reports[i]));
+            if (!visitor->running()) {  // stopAll passed while the lock was let go
+                m_lock.unlock();
+                return nullptr;
+            }
+            connection = dequeue(visitor);
+        }
+        if (connection) {
             m_lock.unlock();
             return connection;
         }
@@ -206,6 +235,7 @@ void VisitorPool::wait(Connection* connection) {
     connection->m_state = ConnectionState::waiting;
     connection->m_since = monotonicMillis();
     bool watched = m_poller.watch(connection->m_socket.m_fd, connection, connection->m_watched);
+    connection->m_watched |= watched;
     if (!watched) unlink(connection);
     m_lock.unlock();
     if (!watched) closeNow(connection);

@@ -1,11 +1,13 @@
 // The web server's connections and visitors. The accept thread admits connections, watches
 // those waiting for a request, queues the ones whose request has come and hands them to
-// visitors; a visitor that finishes takes the next queued connection itself before it sleeps.
-// Only a few visitors answer at once: on a game server's two or four cores fifty threads woken
-// for fifty kept-alive connections kept one request in thousands waiting 100-300 ms for its
-// thread to be scheduled. An answer that lasts (a held live request, a slow reader, a request
-// still arriving) stops counting after VISITOR_BUSY_MS and another visitor starts on the queue,
-// so a few slow peers cannot hold the rest up. At most max_visitors connections and threads.
+// visitors; a visitor that finishes takes the next request itself (queued, or straight from the
+// poller) before it sleeps. Quick answers are given one at a time, as by a single event loop:
+// on a game server's two or four cores fifty threads woken for fifty kept-alive connections
+// kept one request in thousands waiting 100-300 ms for its thread to be scheduled, and the web
+// server must not take the game's cores. An answer that lasts (a held live request, a slow
+// reader, a request still arriving) stops counting after VISITOR_BUSY_MS and another visitor
+// starts on the queue, so slow peers cannot hold the rest up. At most max_visitors connections
+// and as many threads.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +15,11 @@
 #include "net/net.h"
 #include "web/visitor.h"
 
-constexpr int VISITORS_ANSWERING = 4;  // visitors answering at once, beside the lasting answers
+constexpr int VISITORS_ANSWERING = 1;  // quick answers at once (beside the lasting ones)
 constexpr int VISITOR_BUSY_MS = 5;     // an answer this old counts as a lasting one
+// A visitor takes one request from the poller at a time: the others, left there, wake the accept
+// thread, which hands them to other visitors.
+constexpr int VISITOR_REPORTS = 1;
 
 class VisitorPool {
 public:
@@ -29,8 +34,9 @@ public:
     // socket is left open: the caller counts the refusal before the peer can see the close);
     // -1 when memory or the poller failed (closed).
     int admit(StreamSocket* socket, bool has_room, int limit);
-    // A watched connection has a request (or its peer closed): queued for a visitor.
-    void reported(Connection* connection);
+    // Watched connections with a request (or whose peer closed), by the tags the poller
+    // reported: queued for visitors.
+    void reported(void* const* tags, int count);
     // Hands queued connections to sleeping visitors, or to new ones while fewer than limit
     // threads run, as long as fewer than VISITORS_ANSWERING answers are recent. The ms after
     // which it should run again while some stay queued, -1 when none do.
@@ -49,6 +55,8 @@ public:
 private:
     void closeNow(Connection* connection);  // unlinked already; closes and frees
     void unlink(Connection* connection);    // under the lock
+    void enqueue(Connection* connection);   // under the lock
+    Connection* dequeue(Visitor* visitor);  // under the lock: the queue's first, now answered
     Visitor* wakeable(int limit);           // under the lock: a sleeping or a new visitor
 
     Mutex m_lock;
