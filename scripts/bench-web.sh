@@ -154,7 +154,7 @@ meets() { awk -v v="$1" -v g="$2" 'BEGIN { print (v != "n/a" && v + 0 >= g) ? "m
 
 line='%-36s %10s %10s %6s %6s %-6s %9s %9s %6s %s\n'
 echo "bench-web: $seconds s per run, wrk with kept-alive connections, 2 threads;"
-echo "           nginx: 1 worker, sendfile; kovitv: a thread per connection, kept for the next"
+echo "           nginx: 1 worker, sendfile; kovitv: kept-alive connections watched, one quick answer at a time"
 printf "$line" "" kovitv nginx ratio goal "" "max ms" "nginx ms" goal ""
 # Each server gets two half runs in turn, so that a load coming and going on a shared machine
 # weighs on both sides of the ratio alike: the mean rate and the longer latency of the two.

@@ -6,10 +6,9 @@
 #include "web/demos.h"
 #include "web/live.h"
 #include "web/response.h"
-#include "web/visitor_pool.h"
 
-Visitor::Visitor(VisitorPool* pool) : m_pool(pool) {
-    m_function = VisitorService;
+Visitor::Visitor(void* (*service)(void*), VisitorPool* pool) : m_pool(pool) {
+    m_function = service;
     m_argument = this;
     m_stack_size = VISITOR_STACK_SIZE;
     m_name = VISITOR_THREAD_NAME;
@@ -29,7 +28,7 @@ bool Visitor::prepare() {
     return m_prepared;
 }
 
-void Visitor::answer(Connection* connection) {
+bool Visitor::answer(Connection* connection) {
     StreamSocket* socket = &connection->m_socket;
     for (;;) {
         m_started.store(uint32_t(monotonicMillis()), std::memory_order_relaxed);
@@ -41,7 +40,7 @@ void Visitor::answer(Connection* connection) {
             getRequestedFile(socket, &path, &query, connection->m_buffer,
                              sizeof(connection->m_buffer), &connection->m_carry,
                              &modified_since) != 0)
-            return m_pool->close(connection);  // silent, closed, refused or malformed: no answer
+            return false;  // silent, closed, refused or malformed: no answer
         bool answered;
         // The stream keeps its own read of the configuration: a held request must not keep
         // replaced texts from being freed for its whole wait.
@@ -61,14 +60,8 @@ void Visitor::answer(Connection* connection) {
                 answered = sendFile(socket, file, fill, modified_since, &m_pages);
             }
         }
-        if (!answered) return m_pool->close(connection);  // a broken response ends it
+        if (!answered) return false;  // a broken response ends it
         // A request that came with this one is answered now; otherwise the poller waits.
-        if (connection->m_carry.m_length == 0) return m_pool->wait(connection);
+        if (connection->m_carry.m_length == 0) return true;
     }
-}
-
-void* VisitorService(void* argument) {
-    Visitor* self = static_cast<Visitor*>(argument);
-    while (Connection* connection = self->m_pool->next(self)) self->answer(connection);
-    return nullptr;
 }

@@ -46,16 +46,18 @@ struct Connection {
 
 class Visitor : public Thread {
 public:
-    explicit Visitor(VisitorPool* pool);
+    // service: the thread function (the pool's), given the Visitor.
+    Visitor(void* (*service)(void*), VisitorPool* pool);
     ~Visitor();  // joins the thread; the pool has told it to stop
     Visitor(const Visitor&) = delete;
     Visitor& operator=(const Visitor&) = delete;
 
     bool prepare();  // the semaphore, once; false when the system refuses it
 
-    // Visitor thread: answers the requests that have come on connection, then hands it back to
-    // the pool or closes it.
-    void answer(Connection* connection);
+    // Visitor thread: answers the requests that have come on connection. True when it is to
+    // wait for its next request, false when it is to be closed (silent, closed by the peer,
+    // refused, or an answer broke off).
+    bool answer(Connection* connection);
 
     // The pool's, under its lock.
     Semaphore m_ready;                  // one post per connection handed over, and one to stop
@@ -73,7 +75,3 @@ private:
     bool m_prepared = false;
     StartPage m_pages;  // the visitor thread's own
 };
-
-// Thread function of a visitor; the argument is the Visitor. Answers connection after
-// connection, "/" as /index.html (or /toomany.html without room) with placeholders filled.
-void* VisitorService(void* visitor);

@@ -8,6 +8,20 @@ namespace {
 
 uint32_t nowMillis() { return uint32_t(monotonicMillis()); }  // ages wrap harmlessly
 
+// Answers connection after connection, "/" as /index.html (or /toomany.html without room) with
+// placeholders filled; each goes back to the poller between its requests.
+void* VisitorService(void* argument) {
+    Visitor* self = static_cast<Visitor*>(argument);
+    VisitorPool* pool = self->m_pool;
+    while (Connection* connection = pool->next(self)) {
+        if (self->answer(connection))
+            pool->wait(connection);
+        else
+            pool->close(connection);
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool VisitorPool::init() {
@@ -99,7 +113,7 @@ Visitor* VisitorPool::wakeable(int limit) {
         return visitor;
     }
     if (m_threads >= limit) return nullptr;
-    Visitor* visitor = new (std::nothrow) Visitor(this);
+    Visitor* visitor = new (std::nothrow) Visitor(VisitorService, this);
     if (visitor && visitor->prepare()) return visitor;
     delete visitor;
     return nullptr;
