@@ -35,8 +35,8 @@ void noteRefusal(int limit, bool* refusing) {
     s_refusal_to_report.store(true, std::memory_order_release);
 }
 
-// Accepts what the listening socket holds, a burst at most: 1 when it should be watched again,
-// 0 after a failed accept (the caller backs off first), -1 when the socket is closed or broken.
+// Accepts what the listening socket holds, a burst at most: 1 when accepting goes on, 0 after a
+// failed accept (the caller backs off first), -1 when the socket is closed or broken.
 int acceptBurst(VisitorPool* pool, bool* refusing) {
     for (int i = 0; i < ACCEPT_BURST; ++i) {
         StreamSocket* accepted = nullptr;
